@@ -1,0 +1,28 @@
+# The two commands of the README, and the longer runs beside them.
+#   make run    installs what is missing, builds, starts the editor (under Wine on Linux)
+#   make test   installs what is missing, builds every preset, runs every test
+.PHONY: all deps build build-linux build-windows run test bench fuzz screenshot package clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: build-linux build-windows
+
+build-linux: deps
+	cmake --preset linux
+	cmake --build --preset linux
+
+build-windows: deps
+	cmake --preset windows
+	cmake --build --preset windows
+
+run: build-windows
+	bash scripts/run-editor.sh
+
+test: deps
+	bash scripts/run-tests.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,50 @@
+# Sourced by the scripts that run Windows programs: a Wine prefix of the
+# project's own under build/, quiet Wine, and a virtual X display when there is
+# none. Defines tarnwick_wine_init and tarnwick_start_xvfb.
+tarnwick_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$tarnwick_root/build/wine-prefix}"
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko installer prompts, no desktop menu entries.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+tarnwick_start_xvfb() {
+    if [ -n "${DISPLAY:-}" ]; then
+        return 0
+    fi
+    local n
+    for n in $(seq 90 190); do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+            Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+            TARNWICK_XVFB_PID=$!
+            export DISPLAY=":$n"
+            local tries=0
+            while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $tries -lt 100 ]; do
+                sleep 0.1
+                tries=$((tries + 1))
+            done
+            return 0
+        fi
+    done
+    echo "no free X display number for Xvfb" >&2
+    return 1
+}
+
+tarnwick_stop_xvfb() {
+    if [ -n "${TARNWICK_XVFB_PID:-}" ]; then
+        kill "$TARNWICK_XVFB_PID" 2>/dev/null || true
+        wait "$TARNWICK_XVFB_PID" 2>/dev/null || true
+        unset TARNWICK_XVFB_PID
+    fi
+}
+
+tarnwick_wine_init() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            wineboot -i >/dev/null 2>&1 || true
+            wineserver -w
+        fi
+    ) 9>"$(dirname "$WINEPREFIX")/.wine-prefix.lock"
+}

@@ -1,0 +1,1 @@
+set(APP_SOURCES app/app_placeholder.cpp)

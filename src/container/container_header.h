@@ -1,0 +1,78 @@
+#pragma once
+// The 1024-byte container header, the two older 64-byte layouts it is
+// converted from, and the rules by which a header is accepted or filled in.
+#include <cstddef>
+#include <cstdint>
+
+#include "jobs/result_codes.h"
+
+struct ContainerSession;
+
+inline constexpr std::uint32_t HEADER_SIZE = 1024;
+inline constexpr std::uint32_t HEADER_CHECKED_BYTES = 1020;
+inline constexpr std::uint32_t LEGACY_HEADER_SIZE = 64;
+inline constexpr std::uint32_t HEADER_MAGIC = 0x004B5A58;      // "XZK" in the low 24 bits
+inline constexpr std::uint32_t HEADER_SIGNATURE = 0x024B5A58;  // magic with generation 2
+inline constexpr std::uint32_t HEADER_WRITER_TAG = 0x2020;
+inline constexpr std::uint16_t HEADER_FLAG_BASE = 1;
+inline constexpr std::uint16_t HEADER_FLAG_SHORT_TEXT = 2;
+inline constexpr std::uint32_t SHORT_TEXT_SIZE = 32;
+inline constexpr std::uint32_t HEADER_ENTRY_NAME_UNITS = 256;
+inline constexpr std::uint32_t HEADER_HINT_UNITS = 128;
+
+// In-memory form of a header of any generation. The members mirror the
+// generation-2 layout, but the file bytes are always produced and parsed by
+// storeHeader / loadHeader, never by copying the record.
+struct ContainerHeader {
+    std::uint32_t signature;        // 0
+    std::uint16_t flags;            // 4
+    std::uint16_t cipherScheme;     // 6
+    std::uint32_t shuffleLevel;     // 8
+    std::uint32_t blockSize;        // 12
+    std::uint8_t salt[16];          // 16
+    std::uint8_t reserved1[32];     // 32
+    std::uint32_t mixRounds;        // 64
+    std::uint32_t scheduleRounds;   // 68
+    std::uint32_t stirRounds;       // 72
+    std::uint32_t plainSizeLow;     // 76
+    std::uint32_t plainSizeHigh;    // 80
+    std::uint32_t savedTimeLow;     // 84
+    std::uint32_t savedTimeHigh;    // 88
+    std::uint32_t writerTag;        // 92
+    char16_t entryName[HEADER_ENTRY_NAME_UNITS];  // 96
+    char16_t hint[HEADER_HINT_UNITS];             // 608
+    std::uint8_t reserved2[156];    // 864
+    std::uint32_t headerChecksum;   // 1020
+};
+static_assert(sizeof(ContainerHeader) == HEADER_SIZE);
+static_assert(offsetof(ContainerHeader, mixRounds) == 64);
+static_assert(offsetof(ContainerHeader, entryName) == 96);
+static_assert(offsetof(ContainerHeader, hint) == 608);
+static_assert(offsetof(ContainerHeader, headerChecksum) == 1020);
+
+// Serialises the record into the 1024 file bytes (little-endian).
+void storeHeader(const ContainerHeader& header, std::uint8_t bytes[HEADER_SIZE]);
+// Parses 1024 file bytes into the record.
+void loadHeader(const std::uint8_t bytes[HEADER_SIZE], ContainerHeader* header);
+// rotateAddChecksum of the serialised bytes 0..1019.
+std::uint32_t computeHeaderChecksum(const ContainerHeader& header);
+std::uint64_t headerPlainSize(const ContainerHeader& header);
+
+// Accepts the first bytes of a file (count of them read, up to 1024) that the
+// session's sourceFile was opened on: checks the magic, takes the generation,
+// converts an older header (reading its strings from sourceFile) and validates.
+// Stores the code in session->result and returns it.
+ResultCode readHeader(ContainerSession* session, const std::uint8_t* bytes, std::uint32_t count);
+// Converts a generation 0 or 1 header: seeks sourceFile to 0, reads the 64
+// bytes and the two strings after them.
+ResultCode convertLegacyHeader(ContainerSession* session);
+// The acceptance rules, in their order; normalises blockSize, shuffleLevel and
+// the string terminators of an accepted header.
+ResultCode validateHeader(ContainerSession* session);
+// Fills in session->header for saving length bytes (steps 1 to 7 of a save):
+// short-text flag and shortBlock length byte, time, flags, scheme 3, level,
+// block size, hint (may be null) and entry name "vellic.txt".
+void initHeaderForSave(ContainerSession* session, std::uint64_t length, const char16_t* hint,
+                       std::uint32_t shuffleLevel, std::uint64_t savedTime);
+// The block size the writer uses for a payload of plainSize bytes.
+std::uint32_t chooseBlockSize(std::uint64_t plainSize);

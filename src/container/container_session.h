@@ -1,0 +1,40 @@
+#pragma once
+// One container file being read or written: its files, header, cipher state
+// and block buffers, and the operations that open, save and tear it down.
+#include <cstdint>
+
+#include "cipher/cipher_state.h"
+#include "container/container_header.h"
+#include "jobs/result_codes.h"
+#include "platform/platform.h"
+
+struct ContainerSession {
+    ResultCode result;
+    std::uint32_t generation;
+    ContainerHeader header;
+    CipherState cipher;
+    std::uint32_t bufferSize;
+    std::uint8_t* workBuffer;
+    std::uint8_t* shuffleBuffer;
+    std::uint32_t* shuffleIndex;
+    std::uint8_t shortBlock[SHORT_TEXT_SIZE];
+    FileHandle sourceFile;
+    FileHandle targetFile;
+};
+
+// Zeroes the record and marks both files closed.
+void initSession(ContainerSession* session);
+// Opens path for reading and accepts its header; sourceFile is left at the
+// first payload byte on success (and may stay open on failure).
+ResultCode openContainer(ContainerSession* session, const char16_t* path);
+// Saves length bytes of text as a new container at path under password.
+// Writes a temporary file beside the target, flushes it and replaces the target
+// only when everything succeeded: a failure leaves any existing file as it was.
+// The session is torn down before it returns.
+ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, std::uint64_t length,
+                         const char16_t* path, const char16_t* password, const char16_t* hint,
+                         std::uint32_t shuffleLevel);
+// Wipes and frees the buffers, clears the cipher state (but plainSum) and
+// shortBlock, closes both files. Header, generation and result survive. Safe
+// to call again.
+void teardownSession(ContainerSession* session);

@@ -1,0 +1,1 @@
+set(CONTAINER_SOURCES container/container_header.cpp container/container_session.cpp)

@@ -1,0 +1,1 @@
+set(DIALOGS_SOURCES)

@@ -1,0 +1,1 @@
+// Placeholder of the skeleton; replaced by the implementation.

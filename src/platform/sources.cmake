@@ -1,0 +1,5 @@
+if(WIN32)
+    set(PLATFORM_SOURCES platform/secure_wipe.cpp platform/platform_win32.cpp)
+else()
+    set(PLATFORM_SOURCES platform/secure_wipe.cpp platform/platform_posix.cpp)
+endif()

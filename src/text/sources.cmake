@@ -1,0 +1,1 @@
+set(TEXT_SOURCES text/text_encoding.cpp)

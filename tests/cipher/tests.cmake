@@ -1,0 +1,1 @@
+set(CIPHER_TESTS)

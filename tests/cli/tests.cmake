@@ -1,0 +1,1 @@
+# The vtxt tests run the real binary; added with the tool.

@@ -1,0 +1,1 @@
+set(CONTAINER_TESTS)

@@ -1,0 +1,1 @@
+# GUI tests drive the real program under Wine; added with the window.

@@ -1,0 +1,1 @@
+set(RESULT_TESTS jobs/result_codes_test.cpp)

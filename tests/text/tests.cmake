@@ -1,0 +1,1 @@
+set(TEXT_TESTS)
