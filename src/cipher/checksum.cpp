@@ -1,1 +1,16 @@
-// Placeholder of the skeleton; replaced by the implementation.
+#include "cipher/checksum.h"
+
+std::uint32_t continueRotateAddChecksum(std::uint32_t checksum, const void* bytes, std::size_t length)
+{
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    for (std::size_t k = 0; k < length; ++k) {
+        const std::uint32_t sum = checksum + p[k];
+        checksum = (sum << 1) | (sum >> 31);
+    }
+    return checksum;
+}
+
+std::uint32_t rotateAddChecksum(const void* bytes, std::size_t length)
+{
+    return continueRotateAddChecksum(0, bytes, length);
+}

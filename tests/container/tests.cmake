@@ -1,1 +1,1 @@
-set(CONTAINER_TESTS)
+set(CONTAINER_TESTS container/checksum_test.cpp)

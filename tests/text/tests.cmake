@@ -1,1 +1,1 @@
-set(TEXT_TESTS)
+set(TEXT_TESTS text/text_encoding_test.cpp)
