@@ -1,1 +1,1 @@
-set(CIPHER_TESTS cipher/session_fixture.cpp cipher/key_setup_test.cpp)
+set(CIPHER_TESTS cipher/session_fixture.cpp cipher/key_setup_test.cpp cipher/entropy_test.cpp)
