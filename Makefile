@@ -24,5 +24,11 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# Save and open throughput and key setup cost (Release build, Google Benchmark).
+bench: deps
+	cmake --preset linux-bench
+	cmake --build --preset linux-bench -j2
+	./build/linux-bench/bench/tarnwick_bench
+
 clean:
 	rm -rf build

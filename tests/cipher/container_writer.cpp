@@ -8,6 +8,7 @@
 #include "cipher/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/byte_order.h"
+#include "support/legacy_writer.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ std::vector<std::uint8_t> payloadOf(const ContainerSpec& spec)
         throw std::invalid_argument("a short text has fewer than 32 bytes");
     }
     std::vector<std::uint8_t> block(spec.padding.begin(), spec.padding.end());
-    block.push_back(static_cast<std::uint8_t>(spec.text.size()));
+    block.push_back(static_cast<std::uint8_t>(spec.shortLengthByte >= 0 ? spec.shortLengthByte : spec.text.size()));
     std::copy(spec.text.begin(), spec.text.end(), block.begin());
     return block;
 }
@@ -109,55 +110,20 @@ std::vector<std::uint8_t> currentHeaderBytes(const ContainerSpec& spec)
     return bytes;
 }
 
-std::uint16_t rotl16(std::uint32_t v)
-{
-    const auto x = static_cast<std::uint16_t>(v);
-    return static_cast<std::uint16_t>((x << 1) | (x >> 15));
-}
-
 std::vector<std::uint8_t> legacyHeaderBytes(const ContainerSpec& spec)
 {
-    std::vector<std::uint8_t> b(LEGACY_HEADER_SIZE, 0);
-    storeLe32(&b[0], HEADER_MAGIC | (spec.generation << 24));
-    storeLe16(&b[4], spec.layoutVersion);
-    storeLe32(&b[8], blockSizeOf(spec));
-    storeLe16(&b[12], static_cast<std::uint16_t>(spec.hint.size()));
-    storeLe16(&b[14], static_cast<std::uint16_t>(spec.entryName.size()));
-    const std::uint64_t plainSize = spec.text.size();
-    storeLe32(&b[16], static_cast<std::uint32_t>(plainSize));
-    storeLe32(&b[20], static_cast<std::uint32_t>(plainSize >> 32));
-    const std::uint16_t systemTime[8] = {2009, 6, 1, 15, 13, 45, 30, 250};
-    for (int k = 0; k < 8; ++k) {
-        storeLe16(&b[24 + 2 * static_cast<std::size_t>(k)], systemTime[k]);
-    }
-    storeLe32(&b[40], HEADER_WRITER_TAG);
-    std::copy(spec.salt.begin(), spec.salt.begin() + 8, b.begin() + 44);
-    std::copy(spec.salt.begin() + 8, spec.salt.end(), b.begin() + 52);
-    const auto scheduleBase = static_cast<std::uint16_t>(spec.scheduleRounds - 256);
-    const auto roundsBase = static_cast<std::uint16_t>(spec.mixRounds - 4096);
-    storeLe16(&b[60], scheduleBase);
-    storeLe16(&b[62], roundsBase);
-    if (spec.legacyChecksum) {
-        std::uint32_t c = scheduleBase;
-        for (int i = 0; i < 8; ++i) {
-            c = rotl16(c + static_cast<std::uint32_t>(static_cast<std::int8_t>(b[44 + static_cast<std::size_t>(i)])));
-            c = rotl16(c + static_cast<std::uint32_t>(static_cast<std::int8_t>(b[52 + static_cast<std::size_t>(i)])));
-        }
-        storeLe16(&b[6], static_cast<std::uint16_t>(c + roundsBase));
-    }
-    for (const char16_t unit : spec.hint) {
-        b.push_back(static_cast<std::uint8_t>(unit));
-        if (spec.generation == 1) {
-            b.push_back(static_cast<std::uint8_t>(unit >> 8));
-        }
-    }
-    for (const char16_t unit : spec.entryName) {
-        b.push_back(static_cast<std::uint8_t>(unit));
-        if (spec.generation == 1) {
-            b.push_back(static_cast<std::uint8_t>(unit >> 8));
-        }
-    }
-    return b;
+    LegacyHeaderSpec legacy;
+    legacy.generation = static_cast<std::uint8_t>(spec.generation);
+    legacy.layoutVersion = spec.layoutVersion;
+    legacy.blockSize = blockSizeOf(spec);
+    legacy.plainSize = spec.text.size();
+    std::copy(spec.salt.begin(), spec.salt.end(), legacy.salt);
+    legacy.scheduleBase = static_cast<std::uint16_t>(spec.scheduleRounds - 256);
+    legacy.roundsBase = static_cast<std::uint16_t>(spec.mixRounds - 4096);
+    legacy.checksummed = spec.legacyChecksum;
+    legacy.hint = spec.hint;
+    legacy.entryName = spec.entryName;
+    return writeLegacyHeader(legacy);
 }
 
 std::vector<std::uint8_t> headerBytes(const ContainerSpec& spec)

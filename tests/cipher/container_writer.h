@@ -37,6 +37,8 @@ struct ContainerSpec {
     // bytes and is padded with padding to the 32-byte short block.
     std::vector<std::uint8_t> text;
     std::array<std::uint8_t, 31> padding = {};
+    // Overrides the short block's length byte (normally the text's length).
+    int shortLengthByte = -1;
 };
 
 // The complete file bytes.
