@@ -24,5 +24,9 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
+fuzz: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh
+
 clean:
 	rm -rf build
