@@ -135,7 +135,14 @@ bool replaceFile(const char16_t* target, const char16_t* source)
     if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr) {
         return false;
     }
-    if (pathExists(target)) {
+    const DWORD attributes = GetFileAttributesW(widePath(target));
+    // A directory is never replaced by a file; not every implementation of
+    // ReplaceFileW refuses it by itself.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
         // Keeps the target's attributes, security and creation time.
         if (ReplaceFileW(widePath(target), widePath(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr) != FALSE) {

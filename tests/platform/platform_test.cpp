@@ -148,6 +148,19 @@ TEST_F(PlatformFiles, FailedReplaceLeavesTargetAlone)
     EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{5, 4, 3}));
 }
 
+TEST_F(PlatformFiles, ReplaceNeverTakesADirectory)
+{
+    const std::string target = pathOf("folder");
+    const std::string source = pathOf("file.tmp");
+    std::filesystem::create_directory(std::filesystem::u8path(target));
+    writeBytes(joinPath(target, "inside.txt"), {4, 2});
+    writeBytes(source, {1});
+    EXPECT_FALSE(replaceFile(wide(target).c_str(), wide(source).c_str()));
+    EXPECT_EQ(readBytes(joinPath(target, "inside.txt")), (std::vector<std::uint8_t>{4, 2}));
+    EXPECT_EQ(readBytes(source), (std::vector<std::uint8_t>{1}));
+    EXPECT_EQ(listDirectory(directory).size(), 2u);
+}
+
 #ifndef _WIN32
 TEST_F(PlatformFiles, ReplaceKeepsPermissionsOfTarget)
 {
