@@ -30,5 +30,9 @@ bench: deps
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
 
+# Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
+fuzz: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh
+
 clean:
 	rm -rf build

@@ -206,4 +206,258 @@ TEST_F(ContainerSessionTest, SavedTextOpensAgain)
     }
 }
 
+TEST_F(ContainerSessionTest, SaveFillsHeaderOfCurrentWriter)
+{
+    const std::string path = pathOf("doc.vtxt");
+    const std::uint64_t before = systemTimeAsFileTime();
+    ASSERT_EQ(save(sampleText(3000), path, u"pw", 99, nullptr), RESULT_OK);
+    const std::uint64_t after = systemTimeAsFileTime();
+    std::vector<std::uint8_t> back;
+    ASSERT_EQ(load(path, u"pw", &back), RESULT_OK);
+    const ContainerHeader& header = session->header;
+    EXPECT_EQ(header.signature, HEADER_SIGNATURE);
+    EXPECT_EQ(header.cipherScheme, 3);
+    EXPECT_EQ(header.flags, HEADER_FLAG_BASE);
+    EXPECT_EQ(header.shuffleLevel, 99u);
+    EXPECT_EQ(header.blockSize, 3000u);
+    EXPECT_EQ(header.hint[0], 0);
+    const std::uint64_t saved = (std::uint64_t{header.savedTimeHigh} << 32) | header.savedTimeLow;
+    EXPECT_GE(saved, before);
+    EXPECT_LE(saved, after);
+    EXPECT_GE(header.mixRounds, 16384u);
+    EXPECT_LE(header.mixRounds, 49151u);
+}
+
+TEST_F(ContainerSessionTest, SaveRefusesBadArguments)
+{
+    const std::string path = pathOf("doc.vtxt");
+    EXPECT_EQ(saveContainer(session.get(), nullptr, 5, toUtf16(path).c_str(), u"pw", nullptr, 7),
+              RESULT_INVALID_ARGUMENT);
+    EXPECT_EQ(session->result, RESULT_INVALID_ARGUMENT);
+    const std::uint8_t byte = 'x';
+    EXPECT_EQ(saveContainer(session.get(), &byte, 1, nullptr, u"pw", nullptr, 7), RESULT_SAVE_FAILED);
+    // A size the header cannot hold is refused before anything is read or written.
+    EXPECT_EQ(saveContainer(session.get(), &byte, 0x100000000ull, toUtf16(path).c_str(), u"pw", nullptr, 7),
+              RESULT_LIMIT_EXCEEDED);
+    EXPECT_TRUE(listDirectory(directory).empty());
+}
+
+TEST_F(ContainerSessionTest, SaveIntoMissingDirectoryFails)
+{
+    const std::string path = joinPath(pathOf("absent"), "doc.vtxt");
+    EXPECT_EQ(save(sampleText(100), path), RESULT_SAVE_FAILED);
+    EXPECT_TRUE(listDirectory(directory).empty());
+    EXPECT_EQ(session->targetFile, INVALID_FILE);
+}
+
+TEST_F(ContainerSessionTest, SaveOverDirectoryFailsAndRemovesTemporaryFile)
+{
+    const std::string path = pathOf("taken");
+    std::filesystem::create_directory(std::filesystem::u8path(path));
+    writeBytes(joinPath(path, "inside.txt"), {1, 2, 3});
+    EXPECT_EQ(save(sampleText(100), path), RESULT_SAVE_FAILED);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"taken"});
+    EXPECT_EQ(readBytes(joinPath(path, "inside.txt")), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+// ---- the free-space check ---------------------------------------------------
+
+struct FreeSpaceCase {
+    std::size_t textLength;
+    std::uint64_t freeBytes;
+    ResultCode expected;
+};
+
+class SaveFreeSpaceTable : public ContainerSessionTest, public ::testing::WithParamInterface<FreeSpaceCase> {};
+
+TEST_P(SaveFreeSpaceTable, NeedsTextSizeAndOneMebibyte)
+{
+    const std::string path = pathOf("doc.vtxt");
+    writeBytes(path, {'o', 'l', 'd'});
+    injectFreeSpace(GetParam().freeBytes);
+    EXPECT_EQ(save(sampleText(GetParam().textLength), path), GetParam().expected);
+    // The check runs on the target's directory, separator included.
+    const std::string directoryWithSeparator = joinPath(directory, "");
+    EXPECT_EQ(std::u16string(lastFreeSpaceDirectory()), toUtf16(directoryWithSeparator));
+    if (GetParam().expected != RESULT_OK) {
+        EXPECT_EQ(readBytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"doc.vtxt"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SaveFreeSpaceTable,
+                         ::testing::Values(
+                             // A 20-byte text is stored as 32 bytes.
+                             FreeSpaceCase{20, 32 + 1048576, RESULT_OK},
+                             FreeSpaceCase{20, 32 + 1048575, RESULT_DISK_FULL},
+                             FreeSpaceCase{5000, 5000 + 1048576, RESULT_OK},
+                             FreeSpaceCase{5000, 5000 + 1048575, RESULT_DISK_FULL},
+                             // Less than the text itself must not wrap round into plenty.
+                             FreeSpaceCase{5000, 4999, RESULT_DISK_FULL}, FreeSpaceCase{5000, 0, RESULT_DISK_FULL},
+                             FreeSpaceCase{5000, 0xFFFFFFFFFFFFFFFFull, RESULT_OK}));
+
+TEST_F(ContainerSessionTest, FailedFreeSpaceQueryDoesNotStopSave)
+{
+    const std::string path = pathOf("doc.vtxt");
+    injectFreeSpaceQueryFailure();
+    EXPECT_EQ(save(sampleText(100), path), RESULT_OK);
+    std::vector<std::uint8_t> back;
+    EXPECT_EQ(load(path, u"pw", &back), RESULT_OK);
+}
+
+TEST_F(ContainerSessionTest, BareFileNameQueriesEmptyDirectory)
+{
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::u8path(directory));
+    injectFreeSpace(1);
+    const ResultCode code = save(sampleText(100), "doc.vtxt");
+    const std::u16string queried = lastFreeSpaceDirectory();
+    resetFaults();
+    const ResultCode saved = save(sampleText(100), "doc.vtxt");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(code, RESULT_DISK_FULL);
+    EXPECT_EQ(queried, u"");
+    EXPECT_EQ(saved, RESULT_OK);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"doc.vtxt"});
+}
+
+TEST_F(ContainerSessionTest, DirectoryIsTakenFromFirst259Characters)
+{
+    // Separators beyond the 259th character do not count.
+    std::u16string path = toUtf16(joinPath(directory, ""));
+    const std::u16string directoryPart = path;
+    while (path.size() < 300) {
+        path += u"d";
+    }
+    path += u"/x/doc.vtxt";
+    injectFreeSpace(0);
+    EXPECT_EQ(saveContainer(session.get(), nullptr, 0, path.c_str(), u"pw", nullptr, 7), RESULT_DISK_FULL);
+    EXPECT_EQ(std::u16string(lastFreeSpaceDirectory()), directoryPart);
+}
+
+// ---- crash-safe saving ------------------------------------------------------
+
+// A save over an existing document, failed at each I/O call in turn.
+class CrashSafeSave : public ContainerSessionTest {
+protected:
+    void SetUp() override
+    {
+        ContainerSessionTest::SetUp();
+        target = pathOf("notes.vtxt");
+        // Several blocks, and a shuffle level low enough to keep each save quick.
+        newText = sampleText(3 * 1048576 + 17);
+        ASSERT_EQ(save(sampleText(777), target), RESULT_OK);
+        oldFile = readBytes(target);
+    }
+
+    // What the failed call should make of the save.
+    static ResultCode expectedCode(std::uint32_t call)
+    {
+        switch (call) {
+            case FAULT_CREATE:
+            case FAULT_REPLACE:
+                return RESULT_SAVE_FAILED;
+            default:
+                return RESULT_WRITE_FAILED;
+        }
+    }
+
+    void expectOldFileIntact(const std::string& context)
+    {
+        EXPECT_EQ(readBytes(target), oldFile) << context;
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
+        EXPECT_EQ(session->targetFile, INVALID_FILE) << context;
+        EXPECT_EQ(session->workBuffer, nullptr) << context;
+    }
+
+    std::string target;
+    std::vector<std::uint8_t> newText;
+    std::vector<std::uint8_t> oldFile;
+};
+
+TEST_F(CrashSafeSave, FailureAtEveryCallKeepsOldFile)
+{
+    resetFaults();
+    ASSERT_EQ(save(newText, target, u"new", 1), RESULT_OK);
+    const std::uint64_t calls = ioCallCount(FAULT_ALL_IO);
+    ASSERT_GE(session->header.plainSizeLow / session->header.blockSize, 3u);
+    // create, header, a header and a body per block, trailer, flush, close, replace
+    ASSERT_GE(ioCallCount(FAULT_WRITE), 2u + 2u * 3u);
+    EXPECT_EQ(ioCallCount(FAULT_CREATE | FAULT_FLUSH | FAULT_CLOSE | FAULT_REPLACE), 4u);
+
+    ASSERT_EQ(save(sampleText(777), target), RESULT_OK);
+    oldFile = readBytes(target);
+    for (std::uint64_t k = 1; k <= calls; ++k) {
+        resetFaults();
+        armFault(FAULT_ALL_IO, k, false);
+        const ResultCode code = save(newText, target, u"new", 1);
+        const std::uint32_t failed = lastInjectedCall();
+        const std::string context = "call " + std::to_string(k) + " of kind " + std::to_string(failed);
+        ASSERT_EQ(injectedFailureCount(), 1u) << context;
+        EXPECT_EQ(code, expectedCode(failed)) << context;
+        EXPECT_EQ(session->result, code) << context;
+        expectOldFileIntact(context);
+    }
+    // And with nothing failing the new text replaces the old.
+    resetFaults();
+    ASSERT_EQ(save(newText, target, u"new", 1), RESULT_OK);
+    std::vector<std::uint8_t> back;
+    ASSERT_EQ(load(target, u"new", &back), RESULT_OK);
+    EXPECT_TRUE(back == newText);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"});
+}
+
+struct PersistentFaultCase {
+    FaultCall call;
+    ResultCode expected;
+};
+
+class CrashSafeSaveByKind : public CrashSafeSave, public ::testing::WithParamInterface<PersistentFaultCase> {};
+
+TEST_P(CrashSafeSaveByKind, EveryCallOfOneKindFailing)
+{
+    armFault(GetParam().call, 1, true);
+    EXPECT_EQ(save(newText, target, u"new", 1), GetParam().expected);
+    EXPECT_GE(injectedFailureCount(), 1u);
+    expectOldFileIntact("kind " + std::to_string(GetParam().call));
+    // The old file still opens with its own password.
+    resetFaults();
+    std::vector<std::uint8_t> back;
+    ASSERT_EQ(load(target, u"pw", &back), RESULT_OK);
+    EXPECT_EQ(back, sampleText(777));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CrashSafeSaveByKind,
+                         ::testing::Values(PersistentFaultCase{FAULT_CREATE, RESULT_SAVE_FAILED},
+                                           PersistentFaultCase{FAULT_WRITE, RESULT_WRITE_FAILED},
+                                           PersistentFaultCase{FAULT_FLUSH, RESULT_WRITE_FAILED},
+                                           PersistentFaultCase{FAULT_CLOSE, RESULT_WRITE_FAILED},
+                                           PersistentFaultCase{FAULT_REPLACE, RESULT_SAVE_FAILED}));
+
+TEST_F(CrashSafeSave, FailedFirstSaveLeavesNoFile)
+{
+    const std::string fresh = pathOf("fresh.vtxt");
+    for (FaultCall call : {FAULT_CREATE, FAULT_WRITE, FAULT_FLUSH, FAULT_CLOSE, FAULT_REPLACE}) {
+        resetFaults();
+        armFault(call, 1, false);
+        EXPECT_NE(save(sampleText(5000), fresh), RESULT_OK) << call;
+        EXPECT_FALSE(fileExists(fresh)) << call;
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << call;
+    }
+}
+
+TEST_F(CrashSafeSave, LastWriteFailingKeepsOldFile)
+{
+    // The trailer is the last write; failing it leaves a file that lacks only
+    // 16 bytes, which must never take the target's place.
+    resetFaults();
+    ASSERT_EQ(save(newText, pathOf("probe.vtxt"), u"new", 1), RESULT_OK);
+    const std::uint64_t writes = ioCallCount(FAULT_WRITE);
+    deleteFile(toUtf16(pathOf("probe.vtxt")).c_str());
+    resetFaults();
+    armFault(FAULT_WRITE, writes, false);
+    EXPECT_EQ(save(newText, target, u"new", 1), RESULT_WRITE_FAILED);
+    expectOldFileIntact("trailer");
+}
+
 }  // namespace
