@@ -19,6 +19,7 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
 void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t wordCount,
                 std::uint32_t steps, FoldVariant variant);
 // Keys both generators of session->cipher from password (NUL-terminated UTF-16,
-// null counts as empty) and the header's scheme, salt and round counts. Wipes
-// every intermediate buffer; never fails, returns session->result unchanged.
+// null counts as empty; only its first 1024 units are looked at) and the
+// header's scheme, salt and round counts. Wipes every intermediate buffer;
+// allocates nothing, never fails, returns session->result unchanged.
 ResultCode setupKey(ContainerSession* session, const char16_t* password);

@@ -10,13 +10,22 @@ struct ContainerSession;
 inline constexpr std::uint32_t BLOCK_HEADER_SIZE = 8;
 inline constexpr std::uint32_t PAYLOAD_TRAILER_SIZE = 16;
 
-// Allocates the block buffers (shuffle buffers only withShuffle); failures give
-// RESULT_OUT_OF_MEMORY and leave what was allocated for teardown.
+// Allocates the block buffers of size bytes (shuffleBuffer and the size-entry
+// shuffleIndex only withShuffle), releasing any earlier ones first. Failures
+// give RESULT_OUT_OF_MEMORY and leave what was allocated for releaseBuffers.
 ResultCode allocateBuffers(ContainerSession* session, std::uint32_t size, bool withShuffle);
+// Wipes and frees whatever allocateBuffers allocated (sizes from bufferSize),
+// marks the buffers absent and sets bufferSize to 0. Safe to call again.
+void releaseBuffers(ContainerSession* session);
 // Fills shuffleIndex[0..n-1] with a permutation drawn from the shuffle generator.
 void buildShuffle(ContainerSession* session, std::uint32_t n);
-// Writes header, blocks and trailer of text to session->targetFile.
+// Writes header (with its checksum), blocks and trailer of text to
+// session->targetFile after setupKey. text holds plainSize bytes, or for a short
+// text the count in shortBlock byte 31 (may be null when that is 0).
 ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text);
-// Reads, checks and deciphers the payload from session->sourceFile into at most
-// capacity bytes of destination.
+// Reads, checks and deciphers the payload from session->sourceFile (positioned
+// at the first block) into at most capacity bytes of destination, after
+// setupKey. Every block is checked before it is deciphered; the password is
+// judged only at the end. On failure destination may hold deciphered garbage.
+// A short text's real length replaces the low half of plainSize.
 ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, std::uint64_t capacity);

@@ -1,1 +1,264 @@
-// Placeholder of the skeleton; replaced by the implementation.
+// The platform layer on Windows: each function is the Windows call named in
+// platform.h, with the arguments the file code relies on.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths are passed to the wide calls unchanged");
+static_assert(sizeof(MEMORYSTATUSEX) == sizeof(SystemSample::memoryStatus));
+static_assert(sizeof(SYSTEM_INFO) == sizeof(SystemSample::systemInfo));
+static_assert(sizeof(WINDOWINFO) == sizeof(SystemSample::windowInfo));
+
+namespace {
+
+const wchar_t* widePath(const char16_t* path)
+{
+    return reinterpret_cast<const wchar_t*>(path);
+}
+
+HANDLE handleOf(FileHandle file)
+{
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle fileOf(HANDLE handle)
+{
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+std::uint64_t fromFileTime(const FILETIME& time)
+{
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+}  // namespace
+
+FileHandle openFileForRead(const char16_t* path)
+{
+    if (injectedFailure(FAULT_OPEN) || path == nullptr) {
+        return INVALID_FILE;
+    }
+    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+}
+
+FileHandle createNewFile(const char16_t* path)
+{
+    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return INVALID_FILE;
+    }
+    const HANDLE handle =
+        CreateFileW(widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+}
+
+bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got)
+{
+    *got = 0;
+    if (injectedFailure(FAULT_READ)) {
+        SetLastError(ERROR_READ_FAULT);
+        return false;
+    }
+    DWORD done = 0;
+    const BOOL ok = ReadFile(handleOf(file), buffer, count, &done, nullptr);
+    *got = done;
+    return ok != FALSE;
+}
+
+bool writeFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written)
+{
+    *written = 0;
+    if (injectedFailure(FAULT_WRITE)) {
+        SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    DWORD done = 0;
+    const BOOL ok = WriteFile(handleOf(file), buffer, count, &done, nullptr);
+    *written = done;
+    return ok != FALSE;
+}
+
+bool seekFile(FileHandle file, std::uint64_t offset)
+{
+    if (injectedFailure(FAULT_SEEK) || offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        return false;
+    }
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(handleOf(file), distance, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool fileSize(FileHandle file, std::uint64_t* size)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handleOf(file), &info) == FALSE) {
+        return false;
+    }
+    *size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return true;
+}
+
+bool flushFile(FileHandle file)
+{
+    if (injectedFailure(FAULT_FLUSH)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
+    }
+    return FlushFileBuffers(handleOf(file)) != FALSE;
+}
+
+bool closeFile(FileHandle file)
+{
+    const bool injected = injectedFailure(FAULT_CLOSE);
+    // The handle is released either way; an injected failure only reports one.
+    const BOOL ok = CloseHandle(handleOf(file));
+    return !injected && ok != FALSE;
+}
+
+bool deleteFile(const char16_t* path)
+{
+    return path != nullptr && DeleteFileW(widePath(path)) != FALSE;
+}
+
+bool pathExists(const char16_t* path)
+{
+    return path != nullptr && GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool replaceFile(const char16_t* target, const char16_t* source)
+{
+    if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(widePath(target));
+    // A directory is never replaced by a file; not every implementation of
+    // ReplaceFileW refuses it by itself.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // The replacement takes the target's visible attributes first, so they
+        // survive even where ReplaceFileW does not merge them.
+        const DWORD kept =
+            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        if (kept != 0) {
+            SetFileAttributesW(widePath(source), kept);
+        }
+        // Keeps the target's attributes, security and creation time.
+        if (ReplaceFileW(widePath(target), widePath(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                         nullptr) != FALSE) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        // The target vanished since it was seen: a plain move is what is wanted.
+        // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file has been moved
+        // aside under another name and the target name is free; the new file
+        // must still take it.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            return false;
+        }
+    }
+    return MoveFileExW(widePath(source), widePath(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool diskFreeBytes(const char16_t* directory, std::uint64_t* freeToCaller)
+{
+    bool succeeded = false;
+    if (injectedFreeSpace(directory, &succeeded, freeToCaller)) {
+        return succeeded;
+    }
+    const wchar_t* name = (directory == nullptr || directory[0] == 0) ? nullptr : widePath(directory);
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(name, &available, nullptr, nullptr) == FALSE) {
+        return false;
+    }
+    *freeToCaller = available.QuadPart;
+    return true;
+}
+
+std::uint64_t systemTimeAsFileTime()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return fromFileTime(now);
+}
+
+bool systemTimeToFileTime(const std::uint16_t systemTime[8], std::uint64_t* fileTime)
+{
+    // Some implementations of the call take 29 February of any year; the
+    // contract is the same on every system, so that one check is made here.
+    const unsigned year = systemTime[0];
+    if (systemTime[1] == 2 && systemTime[3] == 29 && !((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) {
+        return false;
+    }
+    SYSTEMTIME time;
+    time.wYear = systemTime[0];
+    time.wMonth = systemTime[1];
+    time.wDayOfWeek = systemTime[2];
+    time.wDay = systemTime[3];
+    time.wHour = systemTime[4];
+    time.wMinute = systemTime[5];
+    time.wSecond = systemTime[6];
+    time.wMilliseconds = systemTime[7];
+    FILETIME converted;
+    if (SystemTimeToFileTime(&time, &converted) == FALSE) {
+        return false;
+    }
+    *fileTime = fromFileTime(converted);
+    return true;
+}
+
+void sampleSystemValues(SystemSample* sample)
+{
+    std::memset(sample, 0, sizeof *sample);
+
+    LARGE_INTEGER frequency;
+    frequency.QuadPart = 0;
+    QueryPerformanceFrequency(&frequency);
+    sample->perfFrequency = static_cast<std::uint64_t>(frequency.QuadPart);
+
+    LARGE_INTEGER counter;
+    counter.QuadPart = 0;
+    QueryPerformanceCounter(&counter);
+    sample->perfCounter = static_cast<std::uint64_t>(counter.QuadPart);
+
+    ULARGE_INTEGER totalFree;
+    totalFree.QuadPart = 0;
+    GetDiskFreeSpaceExW(nullptr, nullptr, nullptr, &totalFree);
+    sample->diskFreeBytes = totalFree.QuadPart;
+
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    sample->systemTime = fromFileTime(now);
+
+    MEMORYSTATUSEX memory;
+    std::memset(&memory, 0, sizeof memory);
+    memory.dwLength = sizeof memory;
+    GlobalMemoryStatusEx(&memory);
+    std::memcpy(sample->memoryStatus, &memory, sizeof memory);
+
+    SYSTEM_INFO system;
+    std::memset(&system, 0, sizeof system);
+    GetSystemInfo(&system);
+    std::memcpy(sample->systemInfo, &system, sizeof system);
+
+    const HWND window = GetForegroundWindow();
+    sample->foregroundWindow = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(window));
+
+    WINDOWINFO windowInfo;
+    std::memset(&windowInfo, 0, sizeof windowInfo);
+    windowInfo.cbSize = sizeof windowInfo;
+    GetWindowInfo(window, &windowInfo);
+    std::memcpy(sample->windowInfo, &windowInfo, sizeof windowInfo);
+
+    sample->tickCount = GetTickCount();
+    sample->processId = GetCurrentProcessId();
+    sample->threadId = GetCurrentThreadId();
+    sample->messageTime = static_cast<std::uint32_t>(GetMessageTime());
+}

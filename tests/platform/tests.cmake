@@ -1,1 +1,1 @@
-set(PLATFORM_TESTS)
+set(PLATFORM_TESTS platform/platform_test.cpp platform/fault_injection_test.cpp)

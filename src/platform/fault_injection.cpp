@@ -1,0 +1,164 @@
+#include "platform/fault_injection.h"
+
+#ifdef TARNWICK_FAULT_INJECTION
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace {
+
+struct FaultState {
+    std::mutex lock;
+    std::uint64_t counts[8] = {};
+    std::uint32_t armedMask = 0;
+    std::uint64_t armedRemaining = 0;  // calls of the armed kinds still to pass before the failing one
+    bool persistent = false;
+    bool firing = false;  // a persistent fault that has started failing
+    std::uint64_t failures = 0;
+    std::uint32_t lastFailed = 0;
+    bool freeSpaceInjected = false;
+    bool freeSpaceSucceeds = true;
+    std::uint64_t freeSpace = 0;
+    std::u16string lastDirectory;
+};
+
+FaultState& state()
+{
+    static FaultState instance;
+    return instance;
+}
+
+unsigned indexOf(FaultCall call)
+{
+    unsigned index = 0;
+    for (std::uint32_t bit = call; bit > 1; bit >>= 1) {
+        ++index;
+    }
+    return index;
+}
+
+}  // namespace
+
+void resetFaults()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (std::uint64_t& count : s.counts) {
+        count = 0;
+    }
+    s.armedMask = 0;
+    s.armedRemaining = 0;
+    s.persistent = false;
+    s.firing = false;
+    s.failures = 0;
+    s.lastFailed = 0;
+    s.freeSpaceInjected = false;
+    s.freeSpaceSucceeds = true;
+    s.freeSpace = 0;
+    s.lastDirectory.clear();
+}
+
+void armFault(std::uint32_t callMask, std::uint64_t k, bool persistent)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.armedMask = (k == 0) ? 0 : callMask;
+    s.armedRemaining = (k == 0) ? 0 : k - 1;
+    s.persistent = persistent;
+    s.firing = false;
+}
+
+std::uint64_t ioCallCount(std::uint32_t callMask)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::uint64_t total = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+        if ((callMask & (1u << i)) != 0) {
+            total += s.counts[i];
+        }
+    }
+    return total;
+}
+
+std::uint64_t injectedFailureCount()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.failures;
+}
+
+std::uint32_t lastInjectedCall()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.lastFailed;
+}
+
+void injectFreeSpace(std::uint64_t freeBytes)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.freeSpaceInjected = true;
+    s.freeSpaceSucceeds = true;
+    s.freeSpace = freeBytes;
+}
+
+void injectFreeSpaceQueryFailure()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.freeSpaceInjected = true;
+    s.freeSpaceSucceeds = false;
+    s.freeSpace = 0;
+}
+
+const char16_t* lastFreeSpaceDirectory()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.lastDirectory.c_str();
+}
+
+bool injectedFailure(FaultCall call)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    ++s.counts[indexOf(call)];
+    if ((s.armedMask & call) == 0) {
+        return false;
+    }
+    if (s.firing) {
+        ++s.failures;
+        s.lastFailed = call;
+        return true;
+    }
+    if (s.armedRemaining > 0) {
+        --s.armedRemaining;
+        return false;
+    }
+    if (s.persistent) {
+        s.firing = true;
+    } else {
+        s.armedMask = 0;
+    }
+    ++s.failures;
+    s.lastFailed = call;
+    return true;
+}
+
+bool injectedFreeSpace(const char16_t* directory, bool* succeeded, std::uint64_t* freeBytes)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.lastDirectory = (directory != nullptr) ? directory : u"";
+    if (!s.freeSpaceInjected) {
+        return false;
+    }
+    *succeeded = s.freeSpaceSucceeds;
+    *freeBytes = s.freeSpace;
+    return true;
+}
+
+#endif
