@@ -1,7 +1,9 @@
 # GUI tests: the real main window, dialogs and resources, driven under Wine.
 set(GUI_TESTS
     gui/gui_harness.cpp
+    gui/about_dialog_test.cpp
     gui/commands_test.cpp
+    gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
     gui/menu_state_test.cpp
     gui/message_dialog_test.cpp
@@ -11,3 +13,12 @@ tarnwick_add_gtest(gui_tests
     SOURCES ${GUI_TESTS} $<TARGET_OBJECTS:tarnwick_resources>
     LIBS tarnwick_app version
     TIMEOUT 900)
+
+# Stands in for the web browser when the About box opens its address.
+add_executable(link_handler WIN32 gui/link_handler.cpp)
+if(MINGW)
+    target_link_options(link_handler PRIVATE -municode)
+endif()
+target_link_libraries(link_handler PRIVATE shell32)
+add_dependencies(gui_tests link_handler)
+target_compile_definitions(gui_tests PRIVATE TARNWICK_LINK_HANDLER="$<TARGET_FILE:link_handler>")

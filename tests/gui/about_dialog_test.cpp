@@ -1,0 +1,329 @@
+// The About box from its template: its texts and icon, the ways of closing it,
+// and its link button, which opens the web address through the shell.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "dialogs/about_dialog.h"
+#include "gui/gui_harness.h"
+#include "resources/resource.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The https protocol's handler in the test's Wine prefix, replaced for the
+// test by a stand-in browser that leaves a file for every start. The machine's
+// classes, because that is where this Wine's shell looks them up.
+constexpr const wchar_t* HANDLER_COMMAND_KEY = L"Software\\Classes\\https\\shell\\open\\command";
+constexpr const wchar_t* HANDLER_EXE_NAME = L"link_handler.exe";
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+bool IsMarker(const std::string& name)
+{
+    return name.rfind("opened-", 0) == 0;
+}
+
+bool IsFinishedMarker(const std::string& name)
+{
+    return IsMarker(name) && name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0;
+}
+
+// Files the stand-in started, finished or not.
+std::size_t MarkerCount(const std::string& folder)
+{
+    std::size_t count = 0;
+    for (const std::string& name : listDirectory(folder)) {
+        count += IsMarker(name) ? 1 : 0;
+    }
+    return count;
+}
+
+// The stand-in's finished files: one per start, holding the address it got.
+std::vector<std::wstring> OpenedAddresses(const std::string& folder)
+{
+    std::vector<std::wstring> addresses;
+    for (const std::string& name : listDirectory(folder)) {
+        if (!IsFinishedMarker(name)) {
+            continue;
+        }
+        const std::vector<std::uint8_t> bytes = readBytes(joinPath(folder, name));
+        std::wstring address(bytes.size() / sizeof(wchar_t), L'\0');
+        for (std::size_t i = 0; i < address.size(); ++i) {
+            address[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        }
+        addresses.push_back(address);
+    }
+    return addresses;
+}
+
+// Running copies of the stand-in.
+int RunningHandlers()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int running = 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, HANDLER_EXE_NAME) == 0) {
+            ++running;
+        }
+    }
+    CloseHandle(snapshot);
+    return running;
+}
+
+struct AboutSeen {
+    DialogReport report;
+    std::wstring text;
+    std::wstring link;
+    std::wstring ok;
+    RECT iconControl{};
+    SIZE iconSize{};
+    DWORD iconStyle = 0;
+    DWORD linkStyle = 0;
+    DWORD okStyle = 0;
+};
+
+class AboutBox : public EditorTest {
+protected:
+    void SetUp() override
+    {
+        EditorTest::SetUp();
+        markers_ = makeTempDir("about-link");
+        const std::wstring command =
+            L"\"" + Widen(sourceLikePath(TARNWICK_LINK_HANDLER)) + L"\" \"" + Widen(markers_) + L"\" \"%1\"";
+        wchar_t previous[1024] = {};
+        DWORD size = sizeof previous;
+        hadHandler_ = RegGetValueW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, nullptr, RRF_RT_REG_SZ, nullptr, previous,
+                                   &size) == ERROR_SUCCESS;
+        previousHandler_ = previous;
+        ASSERT_TRUE(SetHandler(command));
+    }
+    void TearDown() override
+    {
+        EditorTest::TearDown();
+        if (hadHandler_) {
+            EXPECT_TRUE(SetHandler(previousHandler_));
+        } else {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, nullptr);
+        }
+    }
+
+    static bool SetHandler(const std::wstring& command)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        const LONG status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                                           static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        return status == ERROR_SUCCESS;
+    }
+
+    // The handler's path as the running program sees it.
+    static std::string sourceLikePath(const char* path)
+    {
+        std::string windowsPath = path;
+        if (!windowsPath.empty() && windowsPath[0] == '/') {
+            windowsPath = "Z:" + windowsPath;
+        }
+        for (char& c : windowsPath) {
+            if (c == '/') {
+                c = '\\';
+            }
+        }
+        return windowsPath;
+    }
+
+    // Nothing was opened: checked after the box has ended, when every call
+    // it made has returned. A stand-in that already ended has left its file
+    // first, so a look at the running ones and then at the files misses none.
+    void ExpectNothingOpened()
+    {
+        EXPECT_EQ(RunningHandlers(), 0);
+        EXPECT_EQ(MarkerCount(markers_), 0u);
+    }
+
+    // The About command with the box answered on a helper thread; returns
+    // what the helper read of the box before answering.
+    AboutSeen ShowAbout(const std::function<void(HWND)>& respond)
+    {
+        AboutSeen seen;
+        DialogResponder responder(
+            uiThread(), app()->findDialog, {[&](HWND dialog) {
+                seen.text = DialogItemText(dialog, IDC_ABOUT_TEXT);
+                seen.link = DialogItemText(dialog, IDC_ABOUT_LINK);
+                seen.ok = DialogItemText(dialog, IDCANCEL);
+                HWND icon = GetDlgItem(dialog, IDC_ABOUT_ICON);
+                GetClientRect(icon, &seen.iconControl);
+                seen.iconStyle = static_cast<DWORD>(GetWindowLongW(icon, GWL_STYLE));
+                seen.linkStyle = static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog, IDC_ABOUT_LINK), GWL_STYLE));
+                seen.okStyle = static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog, IDCANCEL), GWL_STYLE));
+                auto handle = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
+                ICONINFO info{};
+                if (handle != nullptr && GetIconInfo(handle, &info)) {
+                    BITMAP bitmap{};
+                    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+                    seen.iconSize = {bitmap.bmWidth, bitmap.bmHeight};
+                    if (info.hbmColor != nullptr) {
+                        DeleteObject(info.hbmColor);
+                    }
+                    DeleteObject(info.hbmMask);
+                }
+                respond(dialog);
+            }});
+        Command(IDM_ABOUT);
+        seen.report = responder.FinishOne();
+        return seen;
+    }
+
+    std::string markers_;
+    bool hadHandler_ = false;
+    std::wstring previousHandler_;
+};
+
+TEST_F(AboutBox, ShowsNameDescriptionVersionAndNotice)
+{
+    StartEditor();
+    const AboutSeen seen = ShowAbout([](HWND dialog) { ClickButton(dialog, IDCANCEL); });
+    ASSERT_TRUE(seen.report.found);
+    EXPECT_EQ(seen.report.caption, L"About");
+    EXPECT_EQ(seen.report.owner, main());
+    EXPECT_EQ(seen.text,
+              L"Tarnwick\r\nEncrypted Text Editor\r\n23.8 (x64)\r\nCopyright (c) 2026 The Tarnwick developers");
+    EXPECT_EQ(seen.link, L"tarnwick.example.org");
+    EXPECT_EQ(seen.ok, L"OK");
+    // Neither button is a tab stop.
+    EXPECT_EQ(seen.linkStyle & WS_TABSTOP, 0u);
+    EXPECT_EQ(seen.okStyle & WS_TABSTOP, 0u);
+    EXPECT_EQ(app()->runState, RUN_IDLE);
+    ExpectNothingOpened();
+}
+
+TEST_F(AboutBox, IconIsTheProgramsOwnStretchedToItsControl)
+{
+    StartEditor();
+    const AboutSeen seen = ShowAbout([](HWND dialog) { ClickButton(dialog, IDCANCEL); });
+    ASSERT_TRUE(seen.report.found);
+    EXPECT_EQ(seen.iconStyle & SS_TYPEMASK, static_cast<DWORD>(SS_ICON));
+    EXPECT_NE(seen.iconStyle & SS_REALSIZECONTROL, 0u);
+    // The control keeps its template size, 53 x 42 dialog units, and the icon
+    // drawn in it has exactly that size.
+    EXPECT_GT(seen.iconControl.right, 53);
+    EXPECT_GT(seen.iconControl.bottom, 42);
+    EXPECT_EQ(seen.iconSize.cx, seen.iconControl.right);
+    EXPECT_EQ(seen.iconSize.cy, seen.iconControl.bottom);
+}
+
+TEST_F(AboutBox, IsCentredOverTheMainWindow)
+{
+    StartEditor();
+    SetWindowPos(main(), nullptr, 30, 20, 800, 600, SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpQueued();
+    const AboutSeen seen = ShowAbout([](HWND dialog) { ClickButton(dialog, IDCANCEL); });
+    ASSERT_TRUE(seen.report.found);
+    RECT over{};
+    GetWindowRect(main(), &over);
+    const RECT& own = seen.report.rect;
+    EXPECT_EQ(own.left, over.left + ((over.right - over.left) - (own.right - own.left)) / 2);
+    EXPECT_EQ(own.top, over.top + ((over.bottom - over.top) - (own.bottom - own.top)) / 2);
+}
+
+enum class CloseBy { Enter, Escape, OkButton, CloseBox };
+
+struct CloseCase {
+    const char* name;
+    CloseBy how;
+};
+
+class AboutBoxClosing : public AboutBox, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(AboutBoxClosing, ClosesWithoutOpeningTheAddress)
+{
+    StartEditor();
+    const CloseBy how = GetParam().how;
+    const AboutSeen seen = ShowAbout([how](HWND dialog) {
+        // Keys as a user types them, into the box in front.
+        WaitFor([dialog]() { return GetForegroundWindow() == dialog; });
+        KeyInput keys;
+        switch (how) {
+            case CloseBy::Enter:
+                keys.Tap(VK_RETURN);
+                break;
+            case CloseBy::Escape:
+                keys.Tap(VK_ESCAPE);
+                break;
+            case CloseBy::OkButton:
+                PostMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+                break;
+            case CloseBy::CloseBox:
+                PressCloseBox(dialog);
+                break;
+        }
+    });
+    ASSERT_TRUE(seen.report.found);
+    // The command returned: the box has ended.
+    EXPECT_EQ(GetWindow(main(), GW_ENABLEDPOPUP), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(main()));
+    ExpectNothingOpened();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, AboutBoxClosing,
+                         ::testing::Values(CloseCase{"Enter", CloseBy::Enter}, CloseCase{"Escape", CloseBy::Escape},
+                                           CloseCase{"OkButton", CloseBy::OkButton},
+                                           CloseCase{"CloseBox", CloseBy::CloseBox}),
+                         [](const ::testing::TestParamInfo<CloseCase>& item) { return std::string(item.param.name); });
+
+TEST_F(AboutBox, LinkButtonOpensTheAddressEachTimeAndLeavesTheBoxOpen)
+{
+    StartEditor();
+    std::string folder = markers_;
+    bool stillOpen = false;
+    const AboutSeen seen = ShowAbout([&](HWND dialog) {
+        HWND link = GetDlgItem(dialog, IDC_ABOUT_LINK);
+        PostMessageW(link, BM_CLICK, 0, 0);
+        WaitFor([&]() { return OpenedAddresses(folder).size() == 1; });
+        PostMessageW(link, BM_CLICK, 0, 0);
+        WaitFor([&]() { return OpenedAddresses(folder).size() == 2; });
+        stillOpen = IsWindowVisible(dialog) != FALSE;
+        ClickButton(dialog, IDCANCEL);
+    });
+    ASSERT_TRUE(seen.report.found);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(OpenedAddresses(markers_),
+              (std::vector<std::wstring>{L"https://tarnwick.example.org/", L"https://tarnwick.example.org/"}));
+}
+
+TEST_F(AboutBox, WhileBusyItWaitsForTheJobAndThenShows)
+{
+    StartEditor();
+    app()->runState = RUN_BUSY;
+    app()->jobToken = 0x5151;
+    DialogResponder responder(uiThread(), app()->findDialog, {[](HWND dialog) { ClickButton(dialog, IDCANCEL); }});
+    Command(IDM_ABOUT);
+    EXPECT_EQ(app()->pendingCommand, PENDING_ABOUT);
+    EXPECT_EQ(responder.Answered(), 0);
+
+    // The job's last message: the deferred About runs once.
+    SendNotifyMessageW(main(), WM_JOB_DONE, app()->jobToken, 0);
+    ASSERT_TRUE(PumpUntil([&]() { return responder.Answered() == 1; }));
+    PumpQueued();
+    const std::vector<DialogReport> seen = responder.Finish();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, L"About");
+    EXPECT_EQ(app()->pendingCommand, PENDING_NONE);
+    EXPECT_EQ(app()->runState, RUN_IDLE);
+}
+
+}  // namespace
