@@ -24,5 +24,9 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# A picture of the editor window with a little text in it: build/screenshot.png.
+screenshot: build-windows
+	bash scripts/screenshot.sh
+
 clean:
 	rm -rf build
