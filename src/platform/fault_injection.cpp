@@ -16,6 +16,7 @@ struct FaultState {
     bool persistent = false;
     bool firing = false;  // a persistent fault that has started failing
     std::uint64_t failures = 0;
+    std::uint32_t lastFailed = 0;
     bool freeSpaceInjected = false;
     bool freeSpaceSucceeds = true;
     std::uint64_t freeSpace = 0;
@@ -51,6 +52,7 @@ void resetFaults()
     s.persistent = false;
     s.firing = false;
     s.failures = 0;
+    s.lastFailed = 0;
     s.freeSpaceInjected = false;
     s.freeSpaceSucceeds = true;
     s.freeSpace = 0;
@@ -85,6 +87,13 @@ std::uint64_t injectedFailureCount()
     FaultState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.failures;
+}
+
+std::uint32_t lastInjectedCall()
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.lastFailed;
 }
 
 void injectFreeSpace(std::uint64_t freeBytes)
@@ -122,6 +131,7 @@ bool injectedFailure(FaultCall call)
     }
     if (s.firing) {
         ++s.failures;
+        s.lastFailed = call;
         return true;
     }
     if (s.armedRemaining > 0) {
@@ -134,6 +144,7 @@ bool injectedFailure(FaultCall call)
         s.armedMask = 0;
     }
     ++s.failures;
+    s.lastFailed = call;
     return true;
 }
 

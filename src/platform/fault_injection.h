@@ -28,6 +28,8 @@ void armFault(std::uint32_t callMask, std::uint64_t k, bool persistent);
 std::uint64_t ioCallCount(std::uint32_t callMask);
 // Calls that failed because of an armed fault since the last resetFaults.
 std::uint64_t injectedFailureCount();
+// The kind of the last call that failed because of an armed fault; 0 when none has.
+std::uint32_t lastInjectedCall();
 // diskFreeBytes reports this many free bytes instead of asking the system.
 void injectFreeSpace(std::uint64_t freeBytes);
 // diskFreeBytes fails as if the query had failed.

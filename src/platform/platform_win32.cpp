@@ -135,7 +135,21 @@ bool replaceFile(const char16_t* target, const char16_t* source)
     if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr) {
         return false;
     }
-    if (pathExists(target)) {
+    const DWORD attributes = GetFileAttributesW(widePath(target));
+    // A directory is never replaced by a file; not every implementation of
+    // ReplaceFileW refuses it by itself.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // The replacement takes the target's visible attributes first, so they
+        // survive even where ReplaceFileW does not merge them.
+        const DWORD kept =
+            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        if (kept != 0) {
+            SetFileAttributesW(widePath(source), kept);
+        }
         // Keeps the target's attributes, security and creation time.
         if (ReplaceFileW(widePath(target), widePath(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr) != FALSE) {

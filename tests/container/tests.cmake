@@ -1,1 +1,1 @@
-set(CONTAINER_TESTS container/checksum_test.cpp)
+set(CONTAINER_TESTS container/checksum_test.cpp container/container_header_test.cpp container/legacy_header_test.cpp container/container_session_test.cpp)

@@ -93,7 +93,9 @@ TEST_F(FaultInjection, CountsAcrossKindsInTheMask)
     const std::uint8_t byte = 1;
     EXPECT_TRUE(writeFile(file, &byte, 1, &written));
     EXPECT_FALSE(flushFile(file));
+    EXPECT_EQ(lastInjectedCall(), FAULT_FLUSH);
     EXPECT_TRUE(closeFile(file));
+    EXPECT_EQ(injectedFailureCount(), 1u);
 }
 
 TEST_F(FaultInjection, FailedCloseStillReleasesTheFile)

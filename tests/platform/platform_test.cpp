@@ -148,7 +148,34 @@ TEST_F(PlatformFiles, FailedReplaceLeavesTargetAlone)
     EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{5, 4, 3}));
 }
 
-#ifndef _WIN32
+TEST_F(PlatformFiles, ReplaceNeverTakesADirectory)
+{
+    const std::string target = pathOf("folder");
+    const std::string source = pathOf("file.tmp");
+    std::filesystem::create_directory(std::filesystem::u8path(target));
+    writeBytes(joinPath(target, "inside.txt"), {4, 2});
+    writeBytes(source, {1});
+    EXPECT_FALSE(replaceFile(wide(target).c_str(), wide(source).c_str()));
+    EXPECT_EQ(readBytes(joinPath(target, "inside.txt")), (std::vector<std::uint8_t>{4, 2}));
+    EXPECT_EQ(readBytes(source), (std::vector<std::uint8_t>{1}));
+    EXPECT_EQ(listDirectory(directory).size(), 2u);
+}
+
+#ifdef _WIN32
+TEST_F(PlatformFiles, ReplaceKeepsAttributesOfTarget)
+{
+    const std::string target = pathOf("hidden.vtxt");
+    const std::string source = pathOf("hidden.tmp");
+    writeBytes(target, {1});
+    writeBytes(source, {2});
+    ASSERT_TRUE(SetFileAttributesW(reinterpret_cast<const wchar_t*>(wide(target).c_str()), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(replaceFile(wide(target).c_str(), wide(source).c_str()));
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide(target).c_str()));
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{2}));
+}
+#else
 TEST_F(PlatformFiles, ReplaceKeepsPermissionsOfTarget)
 {
     const std::string target = pathOf("private.vtxt");
