@@ -22,7 +22,11 @@ void disableCoreDumps()
 #else
     struct rlimit none {};
     setrlimit(RLIMIT_CORE, &none);
+#ifndef __SANITIZE_ADDRESS__
+    // Also keeps other processes of the same user from reading our memory. The
+    // sanitizer build leaves it out: its leak checker must attach to the process.
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 #endif
 }
 

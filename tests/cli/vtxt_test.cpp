@@ -333,6 +333,9 @@ TEST_F(VtxtTool, WrongPasswordExitsWithItsCodeAndLeavesNoOutput)
     EXPECT_EQ(entries(), (std::vector<std::string>{"doc.vtxt", "password.txt"}));
 }
 
+// Under Wine the tool is the same code; these run natively only, to keep the
+// Windows run short.
+#ifndef _WIN32
 struct DamageCase {
     const char* label;
     int offsetFromEnd;  // the byte flipped, counted back from the end; 0: cut instead
@@ -376,6 +379,8 @@ INSTANTIATE_TEST_SUITE_P(Containers, VtxtDamage,
                          [](const ::testing::TestParamInfo<DamageCase>& param) {
                              return std::string(param.param.label);
                          });
+
+#endif
 
 TEST_F(VtxtTool, VerifyChecksThePasswordOnlyWhenGivenOne)
 {
@@ -580,16 +585,17 @@ TEST_P(VtxtUsage, IsAUsageError)
     EXPECT_TRUE(listDirectory(dir).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, VtxtUsage,
-    ::testing::Values(
+std::vector<UsageCase> usageCases()
+{
+    std::vector<UsageCase> cases{
         UsageCase{
             "PasswordOption", {"decrypt", "a.vtxt", "--password", "hunter2"}, "never taken from the command line"},
         UsageCase{"PasswordOptionWithValue", {"encrypt", "a", "-o", "b", "--password=hunter2"}, "never taken"},
         UsageCase{"ShortPasswordOption", {"cat", "a.vtxt", "-p", "hunter2"}, "never taken"},
         UsageCase{"NewPasswordOption", {"passwd", "a.vtxt", "--new-password", "x"}, "never taken"},
         UsageCase{"PasswordBeforeTheCommand", {"--password=x", "cat", "a.vtxt"}, "never taken"},
-        UsageCase{"NoCommand", {}, "no command"}, UsageCase{"UnknownCommand", {"open", "a.vtxt"}, "unknown command"},
+        UsageCase{"NoCommand", {}, "no command"},
+        UsageCase{"UnknownCommand", {"open", "a.vtxt"}, "unknown command"},
         UsageCase{"UnknownOption", {"info", "a.vtxt", "--colour"}, "unknown option"},
         UsageCase{"OptionOfAnotherCommand", {"info", "a.vtxt", "--raw"}, "takes no option"},
         UsageCase{"EncryptWithoutOutput", {"encrypt", "a.txt"}, "no output"},
@@ -599,8 +605,17 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"PasswdOnStandardInput", {"passwd", "-"}, "in place"},
         UsageCase{"StandardInputTwice", {"decrypt", "-", "--password-file", "-"}, "both"},
         UsageCase{"MissingValue", {"decrypt", "a.vtxt", "-o"}, "needs a value"},
-        UsageCase{"HintTooLong", {"encrypt", "a", "-o", "b", "--hint", std::string(128, 'h')}, "127"}),
-    [](const ::testing::TestParamInfo<UsageCase>& param) { return std::string(param.param.label); });
+        UsageCase{"HintTooLong", {"encrypt", "a", "-o", "b", "--hint", std::string(128, 'h')}, "127"}};
+#ifdef _WIN32
+    cases.resize(5);  // the password options only: the parser is the same code
+#endif
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, VtxtUsage, ::testing::ValuesIn(usageCases()),
+                         [](const ::testing::TestParamInfo<UsageCase>& param) {
+                             return std::string(param.param.label);
+                         });
 
 TEST_F(VtxtTool, ShowsHelpAndVersion)
 {
