@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -104,6 +105,11 @@ ContainerSpec legacySpec(std::uint32_t generation, std::uint16_t layoutVersion, 
     return spec;
 }
 
+void PrintTo(const RoundTripCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class RoundTrip : public PayloadFiles, public ::testing::WithParamInterface<RoundTripCase> {};
 
 TEST_P(RoundTrip, OpensToTheStoredText)
@@ -188,6 +194,11 @@ struct EncryptCase {
     const char* name;
     std::function<ContainerSpec()> make;
 };
+
+void PrintTo(const EncryptCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class EncryptPayloadBytes : public PayloadFiles, public ::testing::WithParamInterface<EncryptCase> {};
 
@@ -311,6 +322,11 @@ void flipByte(std::vector<std::uint8_t>* bytes, std::size_t offset)
 void cutTo(std::vector<std::uint8_t>* bytes, std::size_t size)
 {
     bytes->resize(size);
+}
+
+void PrintTo(const DamageCase& c, std::ostream* out)
+{
+    *out << c.name;
 }
 
 class Damage : public PayloadFiles, public ::testing::WithParamInterface<DamageCase> {};
@@ -560,6 +576,11 @@ struct ShuffleCase {
     std::uint32_t n;
     std::uint32_t level;
 };
+
+void PrintTo(const ShuffleCase& c, std::ostream* out)
+{
+    *out << "scheme " << c.scheme << ", n " << c.n << ", level " << c.level;
+}
 
 class BuildShuffle : public ::testing::TestWithParam<ShuffleCase> {};
 
