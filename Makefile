@@ -29,6 +29,7 @@ bench: deps
 	cmake --preset linux-bench
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
+	./build/linux-bench/bench/tarnwick_save_bench
 
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps
