@@ -24,6 +24,17 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# Save and open throughput and key setup cost (Release build, Google Benchmark).
+bench: deps
+	cmake --preset linux-bench
+	cmake --build --preset linux-bench -j2
+	./build/linux-bench/bench/tarnwick_bench
+	./build/linux-bench/bench/tarnwick_save_bench
+
+# Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
+fuzz: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh
+
 package: deps
 	bash scripts/package.sh
 

@@ -77,7 +77,7 @@ ResultCode readLegacyString(ContainerSession* session, std::uint32_t count, char
     if (count == 0) {
         return RESULT_OK;
     }
-    const std::uint32_t unitBytes = session->generation == 1 ? 2 : 1;
+    const std::uint32_t unitBytes = session->generation == 0 ? 1 : 2;
     std::uint8_t raw[2 * ENTRY_NAME_MAX_UNITS];
     const std::uint32_t wanted = count * unitBytes;
     std::uint32_t got = 0;
@@ -200,6 +200,8 @@ ResultCode convertLegacyHeader(ContainerSession* session)
     ContainerHeader& header = session->header;
     std::memset(&header, 0, sizeof header);
     header.signature = loadLe32(legacy);
+    // The strings' width follows the generation of the bytes just read.
+    session->generation = header.signature >> 24;
     switch (loadLe16(legacy + LEGACY_LAYOUT_VERSION)) {
         case 0x100:
             header.shuffleLevel = 0;

@@ -69,7 +69,8 @@ ResultCode convertLegacyHeader(ContainerSession* session);
 // The acceptance rules, in their order; normalises blockSize, shuffleLevel and
 // the string terminators of an accepted header.
 ResultCode validateHeader(ContainerSession* session);
-// Fills in session->header for saving length bytes (steps 1 to 7 of a save):
+// Fills in session->header for saving length bytes (below 4 GiB; the save
+// refuses more) before the salt and rounds are drawn:
 // short-text flag and shortBlock length byte, time, flags, scheme 3, level,
 // block size, hint (may be null) and entry name "vellic.txt".
 void initHeaderForSave(ContainerSession* session, std::uint64_t length, const char16_t* hint,

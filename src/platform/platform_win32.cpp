@@ -143,6 +143,13 @@ bool replaceFile(const char16_t* target, const char16_t* source)
         return false;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // The replacement takes the target's visible attributes first, so they
+        // survive even where ReplaceFileW does not merge them.
+        const DWORD kept =
+            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        if (kept != 0) {
+            SetFileAttributesW(widePath(source), kept);
+        }
         // Keeps the target's attributes, security and creation time.
         if (ReplaceFileW(widePath(target), widePath(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr) != FALSE) {

@@ -1,21 +1,14 @@
 #include "cipher/session_fixture.h"
 
-#include <cstring>
-
-#include "platform/secure_wipe.h"
-
 void SessionDeleter::operator()(ContainerSession* session) const
 {
-    wipeObject(*session);
+    teardownSession(session);
     delete session;
 }
 
 SessionPtr makeSession()
 {
     SessionPtr session(new ContainerSession);
-    std::memset(session.get(), 0, sizeof(ContainerSession));
-    session->sourceFile = INVALID_FILE;
-    session->targetFile = INVALID_FILE;
-    session->result = RESULT_OK;
+    initSession(session.get());
     return session;
 }

@@ -161,7 +161,21 @@ TEST_F(PlatformFiles, ReplaceNeverTakesADirectory)
     EXPECT_EQ(listDirectory(directory).size(), 2u);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+TEST_F(PlatformFiles, ReplaceKeepsAttributesOfTarget)
+{
+    const std::string target = pathOf("hidden.vtxt");
+    const std::string source = pathOf("hidden.tmp");
+    writeBytes(target, {1});
+    writeBytes(source, {2});
+    ASSERT_TRUE(SetFileAttributesW(reinterpret_cast<const wchar_t*>(wide(target).c_str()), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(replaceFile(wide(target).c_str(), wide(source).c_str()));
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide(target).c_str()));
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{2}));
+}
+#else
 TEST_F(PlatformFiles, ReplaceKeepsPermissionsOfTarget)
 {
     const std::string target = pathOf("private.vtxt");
