@@ -43,3 +43,10 @@ test-package: deps
 
 clean:
 	rm -rf build
+
+# vtxt and its man page: make install [PREFIX=/usr/local] [DESTDIR=...]
+PREFIX ?= /usr/local
+.PHONY: install
+install: build-linux
+	install -D -m 755 build/linux/src/cli/vtxt $(DESTDIR)$(PREFIX)/bin/vtxt
+	install -D -m 644 docs/vtxt.1 $(DESTDIR)$(PREFIX)/share/man/man1/vtxt.1
