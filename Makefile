@@ -29,6 +29,7 @@ bench: deps
 	cmake --preset linux-bench
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
+	./build/linux-bench/bench/tarnwick_save_bench
 
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps
@@ -36,3 +37,10 @@ fuzz: deps
 
 clean:
 	rm -rf build
+
+# vtxt and its man page: make install [PREFIX=/usr/local] [DESTDIR=...]
+PREFIX ?= /usr/local
+.PHONY: install
+install: build-linux
+	install -D -m 755 build/linux/src/cli/vtxt $(DESTDIR)$(PREFIX)/bin/vtxt
+	install -D -m 644 docs/vtxt.1 $(DESTDIR)$(PREFIX)/share/man/man1/vtxt.1
