@@ -328,16 +328,55 @@ def uninstall(prefix):
 
 
 def make_documents():
-    """A .vtxt and a .kzx document in a folder whose name has a blank."""
+    """A real container as a .vtxt and as a .kzx document, in a folder whose name has a blank,
+    written by the vtxt that `make package` built."""
     folder = os.path.join(BUILD, "documents", "My letters")
     os.makedirs(folder, exist_ok=True)
-    documents = []
-    for name in ("Letter to Ann.vtxt", "Old notes.kzx"):
-        path = os.path.join(folder, name)
-        with open(path, "wb") as f:
-            f.write(b"not a container, only a file to open\n")
-        documents.append(path)
-    return documents
+    text = os.path.join(BUILD, "documents", "letter.txt")
+    password = os.path.join(BUILD, "documents", "password")
+    with open(text, "w", encoding="utf-8") as f:
+        f.write("Dear Ann,\nthe keys are under the mat.\n")
+    with open(password, "w", encoding="utf-8") as f:
+        f.write("correct horse\n")
+    vtxt = os.path.join(ROOT, "build", "linux", "src", "cli", "vtxt")
+    vtxt_document = os.path.join(folder, "Letter to Ann.vtxt")
+    result = run([vtxt, "encrypt", text, "-o", vtxt_document, "--hint", "the usual one",
+                  "--password-file", password, "--force"])
+    check(result.returncode == 0, "vtxt encrypt failed with %d: %s" % (result.returncode, result.stderr))
+    kzx_document = os.path.join(folder, "Old notes.kzx")
+    shutil.copyfile(vtxt_document, kzx_document)
+    return [vtxt_document, kzx_document]
+
+
+def asks_for_password():
+    """Whether the program has its Enter Password dialog yet: then opening a document shows it."""
+    with open(os.path.join(ROOT, "src", "resources", "tarnwick.rc"), encoding="utf-8", errors="replace") as f:
+        return re.search(r'^\s*CAPTION\s+"Enter Password"', f.read(), re.MULTILINE) is not None
+
+
+def window_titles_of(pid):
+    """Titles of the X windows of one process on the display."""
+    tree = run(["xwininfo", "-root", "-tree"], timeout=30)
+    titles = []
+    for match in re.finditer(r'^\s*(0x[0-9a-f]+) "(.*)": \(', tree.stdout, re.MULTILINE):
+        owner = run(["xprop", "-id", match.group(1), "_NET_WM_PID"], timeout=30).stdout
+        if re.search(r"= %d$" % pid, owner.strip()):
+            titles.append(match.group(2))
+    return titles
+
+
+def check_document_opened(pid, document):
+    """The program opened the document: for a container it asks for the password."""
+    if not asks_for_password():
+        print("the program has no Enter Password dialog yet; checked only its command line")
+        return
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        titles = window_titles_of(pid)
+        if "Enter Password" in titles:
+            return
+        time.sleep(0.5)
+    raise Failure("opening %s showed no Enter Password dialog (windows: %r)" % (os.path.basename(document), titles))
 
 
 def check_installed_files(prefix, install_dir):
@@ -428,8 +467,10 @@ def test_per_user_open_command_starts_installed_program():
         try:
             PER_USER.launch(*argv)
             processes = PER_USER.wait_for_tarnwick()
-            check(any(running[0].lower() == expected_exe and running[1:2] == [argv[1]] for _, running in processes),
-                  "tarnwick.exe runs as %r" % [running for _, running in processes])
+            opened = [pid for pid, running in processes
+                      if running[0].lower() == expected_exe and running[1:2] == [argv[1]]]
+            check(opened, "tarnwick.exe runs as %r" % [running for _, running in processes])
+            check_document_opened(opened[0], document)
         finally:
             PER_USER.end_tarnwick()
 
@@ -502,8 +543,10 @@ def test_per_machine_double_clicked_document_opens_in_tarnwick():
             # `start` hands the document to the shell, as Explorer does on a double-click.
             PER_MACHINE.wine("start", "/unix", document)
             processes = PER_MACHINE.wait_for_tarnwick()
-            check(any(argv[0].lower() == expected_exe and argv[1:2] == [z_path(document)] for _, argv in processes),
-                  "opening %s started %r" % (os.path.basename(document), [argv for _, argv in processes]))
+            opened = [pid for pid, argv in processes
+                      if argv[0].lower() == expected_exe and argv[1:2] == [z_path(document)]]
+            check(opened, "opening %s started %r" % (os.path.basename(document), [argv for _, argv in processes]))
+            check_document_opened(opened[0], document)
         finally:
             PER_MACHINE.end_tarnwick()
 
