@@ -22,3 +22,9 @@ endif()
 target_link_libraries(link_handler PRIVATE shell32)
 add_dependencies(gui_tests link_handler)
 target_compile_definitions(gui_tests PRIVATE TARNWICK_LINK_HANDLER="$<TARGET_FILE:link_handler>")
+
+# Not a test: drives the editor for `make screenshot`.
+add_executable(screenshot_driver gui/screenshot_driver.cpp)
+if(MINGW)
+    target_link_options(screenshot_driver PRIVATE -municode)
+endif()

@@ -25,3 +25,6 @@ if(NOT WIN32)
     target_link_libraries(fuzz_make_seeds PRIVATE tarnwick_core)
 endif()
 
+
+# The read-back before a save replaces a document: natively and under Wine.
+tarnwick_add_gtest(reliability_core_tests SOURCES reliability/verified_save_test.cpp LIBS tarnwick_core_testing)
