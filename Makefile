@@ -24,7 +24,9 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
-# A picture of the editor window with a little text in it: build/screenshot.png.
+# Pictures of the editor window with a little text in it, alone and with the
+# Find dialog and the About box: build/screenshot.png, screenshot-find.png,
+# screenshot-about.png.
 screenshot: build-windows
 	bash scripts/screenshot.sh
 

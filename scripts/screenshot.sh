@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Takes a picture of the editor as a user sees it: the program runs under Wine
+# Takes pictures of the editor as a user sees it: the program runs under Wine
 # in a virtual desktop on its own virtual X display, with a few lines of text
-# typed in, and the window is written to build/screenshot.png.
+# typed in, and the window is written to build/screenshot.png; then with the
+# Find dialog after a search (build/screenshot-find.png) and with the About
+# box (build/screenshot-about.png).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/wine-env.sh
@@ -28,22 +30,32 @@ tarnwick_start_xvfb
 trap cleanup EXIT
 tarnwick_wine_init
 
-# The virtual desktop hosts the driver, which starts the editor inside it and
-# writes the window's rectangle once the text is in.
-geometry_file="$work/geometry.txt"
-wine explorer /desktop=TarnwickShot,1024x768 "$driver" "Z:$exe" "Z:$geometry_file" >/dev/null 2>&1 &
-for _ in $(seq 1 600); do
-    [ -s "$geometry_file" ] && break
-    sleep 0.1
-done
-geometry="$(tr -d '\r\n' <"$geometry_file" 2>/dev/null || true)"
-if ! [[ "$geometry" =~ ^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$ ]]; then
-    echo "the editor did not come up" >&2
-    exit 1
-fi
-# Wine copies window contents to the X display on its own schedule.
-sleep 1
-mkdir -p "$(dirname "$output")"
-import -display "$DISPLAY" -window root -crop "$geometry" +repage "$output"
+# The virtual desktop hosts the driver, which starts the editor inside it (or
+# brings up a dialog over it) and writes the window's rectangle once done.
+# take <picture> <driver arguments before the geometry file>
+take() {
+    local picture="$1"
+    shift
+    local geometry_file="$work/geometry-$(basename "$picture" .png).txt"
+    wine explorer /desktop=TarnwickShot,1024x768 "$driver" "$@" "Z:$geometry_file" >/dev/null 2>&1 &
+    for _ in $(seq 1 600); do
+        [ -s "$geometry_file" ] && break
+        sleep 0.1
+    done
+    local geometry
+    geometry="$(tr -d '\r\n' <"$geometry_file" 2>/dev/null || true)"
+    if ! [[ "$geometry" =~ ^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$ ]]; then
+        echo "no picture for $picture: the editor or its dialog did not come up" >&2
+        exit 1
+    fi
+    # Wine copies window contents to the X display on its own schedule.
+    sleep 1
+    mkdir -p "$(dirname "$picture")"
+    import -display "$DISPLAY" -window root -crop "$geometry" +repage "$picture"
+    echo "$picture ($geometry)"
+}
+
+take "$output" "Z:$exe"
+take "${output%.png}-find.png" find
+take "${output%.png}-about.png" about
 wine "$driver" close >/dev/null 2>&1 || true
-echo "$output ($geometry)"

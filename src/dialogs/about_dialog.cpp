@@ -9,9 +9,10 @@
 
 namespace {
 
-// Name, description, version with the processor architecture, notice.
+// Name, description, version with the processor architecture, notice: four
+// lines, each short enough for the narrow text control of the box.
 constexpr const wchar_t* ABOUT_TEXT =
-    L"Tarnwick\r\nEncrypted Text Editor\r\n23.8 (x64)\r\nCopyright (c) 2026 The Tarnwick developers";
+    L"Tarnwick\r\nEncrypted Text Editor\r\n23.8 (x64)\r\n\u00A9 2026 Tarnwick authors";
 
 // The icon drawn in the box, loaded at the control's own size for this box
 // alone (the template's copy is shared and stays with the system); released

@@ -87,11 +87,71 @@ struct AboutSeen {
     std::wstring link;
     std::wstring ok;
     RECT iconControl{};
+    RECT textControl{};
+    int textLines = 0;  // as the control breaks them
+    LONG textHeight = 0;
     SIZE iconSize{};
     DWORD iconStyle = 0;
     DWORD linkStyle = 0;
     DWORD okStyle = 0;
 };
+
+// Lays the control's text out as a left-aligned static does, word-wrapped in
+// the control's width with its font.
+void MeasureText(HWND control, AboutSeen* seen)
+{
+    GetClientRect(control, &seen->textControl);
+    const std::wstring text = WindowText(control);
+    HDC dc = GetDC(control);
+    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    RECT layout = seen->textControl;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &layout,
+              DT_CALCRECT | DT_WORDBREAK | DT_LEFT | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    seen->textHeight = layout.bottom - layout.top;
+    seen->textLines = metrics.tmHeight > 0 ? static_cast<int>(seen->textHeight / metrics.tmHeight) : 0;
+}
+
+// The size of the icon an icon control draws.
+SIZE IconSize(HWND control)
+{
+    auto icon = reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info)) {
+        return {};
+    }
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor != nullptr) {
+        DeleteObject(info.hbmColor);
+    }
+    DeleteObject(info.hbmMask);
+    return {bitmap.bmWidth, bitmap.bmHeight};
+}
+
+DWORD Style(HWND window)
+{
+    return static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+}
+
+// Everything the tests look at, read from another thread while the box is up.
+void ReadAboutBox(HWND dialog, AboutSeen* seen)
+{
+    seen->text = DialogItemText(dialog, IDC_ABOUT_TEXT);
+    seen->link = DialogItemText(dialog, IDC_ABOUT_LINK);
+    seen->ok = DialogItemText(dialog, IDCANCEL);
+    MeasureText(GetDlgItem(dialog, IDC_ABOUT_TEXT), seen);
+    HWND icon = GetDlgItem(dialog, IDC_ABOUT_ICON);
+    GetClientRect(icon, &seen->iconControl);
+    seen->iconStyle = Style(icon);
+    seen->iconSize = IconSize(icon);
+    seen->linkStyle = Style(GetDlgItem(dialog, IDC_ABOUT_LINK));
+    seen->okStyle = Style(GetDlgItem(dialog, IDCANCEL));
+}
 
 class AboutBox : public EditorTest {
 protected:
@@ -160,29 +220,10 @@ protected:
     AboutSeen ShowAbout(const std::function<void(HWND)>& respond)
     {
         AboutSeen seen;
-        DialogResponder responder(
-            uiThread(), app()->findDialog, {[&](HWND dialog) {
-                seen.text = DialogItemText(dialog, IDC_ABOUT_TEXT);
-                seen.link = DialogItemText(dialog, IDC_ABOUT_LINK);
-                seen.ok = DialogItemText(dialog, IDCANCEL);
-                HWND icon = GetDlgItem(dialog, IDC_ABOUT_ICON);
-                GetClientRect(icon, &seen.iconControl);
-                seen.iconStyle = static_cast<DWORD>(GetWindowLongW(icon, GWL_STYLE));
-                seen.linkStyle = static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog, IDC_ABOUT_LINK), GWL_STYLE));
-                seen.okStyle = static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog, IDCANCEL), GWL_STYLE));
-                auto handle = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
-                ICONINFO info{};
-                if (handle != nullptr && GetIconInfo(handle, &info)) {
-                    BITMAP bitmap{};
-                    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-                    seen.iconSize = {bitmap.bmWidth, bitmap.bmHeight};
-                    if (info.hbmColor != nullptr) {
-                        DeleteObject(info.hbmColor);
-                    }
-                    DeleteObject(info.hbmMask);
-                }
-                respond(dialog);
-            }});
+        DialogResponder responder(uiThread(), app()->findDialog, {[&](HWND dialog) {
+                                      ReadAboutBox(dialog, &seen);
+                                      respond(dialog);
+                                  }});
         Command(IDM_ABOUT);
         seen.report = responder.FinishOne();
         return seen;
@@ -200,8 +241,10 @@ TEST_F(AboutBox, ShowsNameDescriptionVersionAndNotice)
     ASSERT_TRUE(seen.report.found);
     EXPECT_EQ(seen.report.caption, L"About");
     EXPECT_EQ(seen.report.owner, main());
-    EXPECT_EQ(seen.text,
-              L"Tarnwick\r\nEncrypted Text Editor\r\n23.8 (x64)\r\nCopyright (c) 2026 The Tarnwick developers");
+    EXPECT_EQ(seen.text, L"Tarnwick\r\nEncrypted Text Editor\r\n23.8 (x64)\r\n\u00A9 2026 Tarnwick authors");
+    // Each of the four lines fits the control's width, and all four its height.
+    EXPECT_EQ(seen.textLines, 4);
+    EXPECT_LE(seen.textHeight, seen.textControl.bottom);
     EXPECT_EQ(seen.link, L"tarnwick.example.org");
     EXPECT_EQ(seen.ok, L"OK");
     // Neither button is a tab stop.

@@ -1,6 +1,8 @@
 // Starts the editor for `make screenshot`, waits for its window, types a few
 // lines into it and writes the window's rectangle (WxH+X+Y) to a file, leaving
-// the editor running. With "close" as argument it closes a running editor.
+// the editor running. With "find" or "about" and a file it brings up that
+// dialog over the running editor and writes the rectangle again once the
+// dialog is up. With "close" as argument it closes a running editor.
 #include <windows.h>
 
 #include <chrono>
@@ -31,11 +33,90 @@ HWND FindEditor()
     return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
+HWND FindDialogCaptioned(const wchar_t* caption)
+{
+    HWND dialog = FindWindowW(L"#32770", caption);
+    return dialog != nullptr && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+// Written under another name and renamed, so the reader never sees half of it.
+bool WriteGeometry(HWND window, const wchar_t* file)
+{
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    wchar_t partial[MAX_PATH];
+    std::swprintf(partial, MAX_PATH, L"%ls.part", file);
+    FILE* out = _wfopen(partial, L"w");
+    if (out == nullptr) {
+        return false;
+    }
+    std::fprintf(out, "%ldx%ld+%ld+%ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left, frame.top);
+    std::fclose(out);
+    return MoveFileExW(partial, file, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// A round trip through the queue of the window's thread: everything sent or
+// posted to it before has been handled.
+void Settle(HWND window)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+}
+
+// The Find dialog over the editor after a search that found a word.
+int ShowFind(const wchar_t* geometryFile)
+{
+    HWND window = FindEditor();
+    if (window == nullptr) {
+        return 1;
+    }
+    SendMessageW(window, WM_COMMAND, 40011, 0);  // Edit > Find...
+    HWND find = nullptr;
+    if (!WaitFor([&find]() { return (find = FindDialogCaptioned(L"Find First")) != nullptr; })) {
+        std::fprintf(stderr, "the Find dialog did not appear\n");
+        return 1;
+    }
+    SetDlgItemTextW(find, 1010, L"key");
+    SendMessageW(find, WM_COMMAND, IDOK, 0);
+    if (!WaitFor([]() { return FindDialogCaptioned(L"Find Next") != nullptr; })) {
+        std::fprintf(stderr, "the search found nothing\n");
+        return 1;
+    }
+    Settle(window);
+    return WriteGeometry(window, geometryFile) ? 0 : 1;
+}
+
+// The About box over the editor, the Find dialog closed.
+int ShowAbout(const wchar_t* geometryFile)
+{
+    HWND window = FindEditor();
+    if (window == nullptr) {
+        return 1;
+    }
+    for (const wchar_t* caption : {L"Find First", L"Find Next"}) {
+        if (HWND find = FindDialogCaptioned(caption)) {
+            PostMessageW(find, WM_CLOSE, 0, 0);
+        }
+    }
+    PostMessageW(window, WM_COMMAND, 40014, 0);  // Help > About Tarnwick (modal: posted)
+    HWND about = nullptr;
+    if (!WaitFor([&about]() { return (about = FindDialogCaptioned(L"About")) != nullptr; })) {
+        std::fprintf(stderr, "the About box did not appear\n");
+        return 1;
+    }
+    Settle(about);
+    return WriteGeometry(window, geometryFile) ? 0 : 1;
+}
+
 int CloseEditor()
 {
     HWND window = FindEditor();
     if (window == nullptr) {
         return 0;
+    }
+    if (HWND about = FindDialogCaptioned(L"About")) {
+        PostMessageW(about, WM_CLOSE, 0, 0);
+        WaitFor([about]() { return !IsWindow(about); });
     }
     HWND edit = GetDlgItem(window, 101);
     SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
@@ -50,8 +131,16 @@ int wmain(int argc, wchar_t** argv)
     if (argc > 1 && std::wcscmp(argv[1], L"close") == 0) {
         return CloseEditor();
     }
+    if (argc > 2 && std::wcscmp(argv[1], L"find") == 0) {
+        return ShowFind(argv[2]);
+    }
+    if (argc > 2 && std::wcscmp(argv[1], L"about") == 0) {
+        return ShowAbout(argv[2]);
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: screenshot_driver <tarnwick.exe> <geometry file> | close\n");
+        std::fprintf(stderr,
+                     "usage: screenshot_driver <tarnwick.exe> <geometry file> | find <geometry file> | about <geometry "
+                     "file> | close\n");
         return 2;
     }
     STARTUPINFOW startup{};
@@ -88,19 +177,6 @@ int wmain(int argc, wchar_t** argv)
     SendMessageW(edit, EM_SETSEL, 0, 0);
     SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    // A round trip through the editor's queue: everything above was handled.
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
-    RECT frame{};
-    GetWindowRect(window, &frame);
-    // Written under another name and renamed, so the reader never sees half of it.
-    wchar_t partial[MAX_PATH];
-    std::swprintf(partial, MAX_PATH, L"%ls.part", argv[2]);
-    FILE* out = _wfopen(partial, L"w");
-    if (out == nullptr) {
-        return 1;
-    }
-    std::fprintf(out, "%ldx%ld+%ld+%ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left, frame.top);
-    std::fclose(out);
-    return MoveFileExW(partial, argv[2], MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+    Settle(window);
+    return WriteGeometry(window, argv[2]) ? 0 : 1;
 }
