@@ -1,7 +1,7 @@
 # The two commands of the README, and the longer runs beside them.
 #   make run    installs what is missing, builds, starts the editor (under Wine on Linux)
 #   make test   installs what is missing, builds every preset, runs every test
-.PHONY: all deps build build-linux build-windows run test bench fuzz screenshot package clean
+.PHONY: all deps build build-linux build-windows run test bench fuzz screenshot package test-package clean
 
 all: build
 
@@ -34,6 +34,12 @@ bench: deps
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps
 	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh
+
+package: deps
+	bash scripts/package.sh
+
+test-package: deps
+	bash tests/packaging/run.sh
 
 clean:
 	rm -rf build
