@@ -2,6 +2,7 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -31,12 +32,18 @@ struct TemporarySlot {
 TemporarySlot temporarySlots[TEMPORARY_SLOTS];
 
 #ifdef _WIN32
+std::atomic<bool> interruptsDeferred{false};
+std::atomic<bool> interruptPending{false};
 std::atomic<bool> consoleSaved{false};
 HANDLE consoleInput = nullptr;
 DWORD consoleMode = 0;
 
 BOOL WINAPI onConsoleControl(DWORD)
 {
+    if (interruptsDeferred.load()) {
+        interruptPending.store(true);
+        return TRUE;
+    }
     if (consoleSaved.load()) {
         SetConsoleMode(consoleInput, consoleMode);
     }
@@ -145,5 +152,38 @@ void rememberTerminal(int descriptor, const struct termios& settings)
 void forgetTerminal()
 {
     terminalSaved.store(false);
+}
+#endif
+
+#ifdef _WIN32
+DeferredInterrupts::DeferredInterrupts()
+{
+    interruptsDeferred.store(true);
+}
+
+DeferredInterrupts::~DeferredInterrupts()
+{
+    interruptsDeferred.store(false);
+    if (interruptPending.load()) {
+        onConsoleControl(CTRL_C_EVENT);
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+}
+#else
+static_assert(sizeof(sigset_t) <= 128);
+
+DeferredInterrupts::DeferredInterrupts() : saved_{}
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaddset(&held, signalNumber);
+    }
+    pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
+}
+
+DeferredInterrupts::~DeferredInterrupts()
+{
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
 }
 #endif

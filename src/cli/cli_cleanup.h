@@ -23,3 +23,19 @@ struct termios;
 void rememberTerminal(int descriptor, const struct termios& settings);
 #endif
 void forgetTerminal();
+
+// Holds Ctrl-C and termination back while it lives, for a step that must not be
+// cut short (the replacement of a file in place); one that came meanwhile takes
+// effect when it ends.
+class DeferredInterrupts {
+public:
+    DeferredInterrupts();
+    ~DeferredInterrupts();
+    DeferredInterrupts(const DeferredInterrupts&) = delete;
+    DeferredInterrupts& operator=(const DeferredInterrupts&) = delete;
+
+private:
+#ifndef _WIN32
+    unsigned char saved_[128];  // the previous signal mask (a sigset_t)
+#endif
+};

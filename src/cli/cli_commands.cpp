@@ -1,8 +1,10 @@
 #include "cli/cli_commands.h"
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
 #include "cli/cli_document.h"
 #include "cli/cli_files.h"
@@ -58,6 +60,40 @@ std::uint64_t containerSize(const ContainerHeader& header)
     return HEADER_SIZE + plain + BLOCK_HEADER_SIZE * blocks + PAYLOAD_TRAILER_SIZE;
 }
 
+const std::uint8_t NOTHING[1] = {0};
+
+// The size of the container that a save of length bytes writes.
+std::uint64_t savedSize(std::uint64_t length)
+{
+    const std::uint64_t plain = length < SHORT_TEXT_SIZE ? SHORT_TEXT_SIZE : length;
+    const std::uint64_t block = chooseBlockSize(plain);
+    return HEADER_SIZE + plain + BLOCK_HEADER_SIZE * ((plain + block - 1) / block) + PAYLOAD_TRAILER_SIZE;
+}
+
+// How far an in-place save has got: the size of the save's temporary file
+// (".~vt....tmp") beside the target. Only for the progress display.
+std::uint64_t temporaryFileSize(const std::string& directory)
+{
+    namespace fs = std::filesystem;
+    static const fs::path::string_type prefix = fs::path(".~vt").native();
+    static const fs::path::string_type suffix = fs::path(".tmp").native();
+    std::error_code error;
+    std::uint64_t largest = 0;
+    fs::directory_iterator entry(fs::u8path(directory.empty() ? std::string(".") : directory), error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        const fs::path::string_type name = entry->path().filename().native();
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            std::error_code sizeError;
+            const std::uint64_t size = entry->file_size(sizeError);
+            if (!sizeError && size > largest) {
+                largest = size;
+            }
+        }
+    }
+    return largest;
+}
+
 // The save pipeline of the editor, writing into an output the tool controls
 // (a temporary file beside the target, or standard output).
 ResultCode encryptInto(ContainerSession* session, OutputFile* output, const SecureBuffer& text, const char16_t* hint,
@@ -84,7 +120,6 @@ ResultCode encryptInto(ContainerSession* session, OutputFile* output, const Secu
     const FileHandle target = output->handle();
     ProgressMeter progress("encrypting", length, containerSize(session->header),
                            [target] { return filePosition(target); });
-    static const std::uint8_t NOTHING[1] = {0};
     const ResultCode code = encryptPayload(session, length == 0 ? NOTHING : text.data());
     progress.finish(code == RESULT_OK);
     // The output belongs to the caller, which flushes, closes and renames it.
@@ -136,12 +171,31 @@ int runEncrypt(const CommandLine& line)
     initSession(session.get());
     const ResultCode code =
         encryptInto(session.get(), &output, text, line.hasHint && !hint.empty() ? hint.c_str() : nullptr, *password);
-    wipeObject(*password);
     teardownSession(session.get());
-    text.release();
     if (code != RESULT_OK) {
         output.discard();
         return reportResult(code, line.output == "-" ? std::string("standard output") : line.output);
+    }
+    if (output.isStandardOutput()) {
+        return 0;
+    }
+    // As the editor's save does: the file must read back to the text before it
+    // takes the target's place.
+    if (const int status = output.finishWriting(); status != 0) {
+        return status;
+    }
+    bool readsBack = false;
+    {
+        ProgressMeter progress("checking the written file", text.size(), 0, nullptr);
+        const std::u16string written = corePath(output.temporaryPath());
+        readsBack = verifySavedContainer(written.c_str(), text.size() == 0 ? NOTHING : text.data(), text.size(),
+                                         password->units);
+    }
+    wipeObject(*password);
+    text.release();
+    if (!readsBack) {
+        output.discard();
+        return reportResult(RESULT_WRITE_FAILED, line.output);
     }
     return output.commit();
 }
@@ -221,10 +275,16 @@ int runPasswd(const CommandLine& line)
         return status;
     }
     initSession(session.get());
-    static const std::uint8_t NOTHING[1] = {0};
-    const ResultCode code =
-        saveContainer(session.get(), text->size() == 0 ? NOTHING : text->data(), text->size(), input.path(),
-                      password->units, hint.empty() ? nullptr : hint.c_str(), shuffleLevelFor(text->size()));
+    ResultCode code = RESULT_OK;
+    {
+        // The file is replaced as a whole or not at all; an interrupt waits for that.
+        DeferredInterrupts deferred;
+        ProgressMeter progress("saving", text->size(), savedSize(text->size()),
+                               [directory = directoryOf(line.input)] { return temporaryFileSize(directory); });
+        code = saveContainer(session.get(), text->size() == 0 ? NOTHING : text->data(), text->size(), input.path(),
+                             password->units, hint.empty() ? nullptr : hint.c_str(), shuffleLevelFor(text->size()));
+        progress.finish(code == RESULT_OK);
+    }
     wipeObject(*password);
     teardownSession(session.get());
     if (code != RESULT_OK) {

@@ -561,13 +561,10 @@ int OutputFile::write(const void* bytes, std::size_t count)
     return 0;
 }
 
-int OutputFile::commit()
+int OutputFile::finishWriting()
 {
-    if (standardOutput_) {
+    if (standardOutput_ || handle_ == INVALID_FILE) {
         return 0;
-    }
-    if (handle_ == INVALID_FILE) {
-        return EXIT_OTHER_FAILURE;
     }
 #ifdef _WIN32
     const bool flushed = FlushFileBuffers(toHandle(handle_)) != 0;
@@ -583,6 +580,20 @@ int OutputFile::commit()
         reportResult(RESULT_WRITE_FAILED, target_);
         printError(detail);
         return RESULT_WRITE_FAILED;
+    }
+    return 0;
+}
+
+int OutputFile::commit()
+{
+    if (standardOutput_) {
+        return 0;
+    }
+    if (temporary_.empty()) {
+        return EXIT_OTHER_FAILURE;
+    }
+    if (const int status = finishWriting(); status != 0) {
+        return status;
     }
 #ifdef _WIN32
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (force_ ? MOVEFILE_REPLACE_EXISTING : 0);

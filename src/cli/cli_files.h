@@ -85,7 +85,15 @@ public:
     {
         return target_;
     }
-    // Flushes and closes the temporary file and moves it onto the target.
+    // Flushes and closes the temporary file (nothing for standard output).
+    // Returns 0 or the exit status after printing the reason.
+    int finishWriting();
+    // The temporary file's path (empty for standard output).
+    const std::string& temporaryPath() const
+    {
+        return temporary_;
+    }
+    // Finishes writing and moves the temporary file onto the target.
     // Returns 0 or the exit status after printing the reason.
     int commit();
     // Closes and deletes the temporary file.

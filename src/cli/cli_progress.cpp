@@ -13,6 +13,11 @@ ProgressMeter::ProgressMeter(std::string label, std::uint64_t size, std::uint64_
         return;
     }
     active_ = true;
+    if (!sample_) {
+        // Nothing to measure: the label alone says what is going on.
+        writeText(StandardStream::Error, "\rvtxt: " + label_ + " ...");
+        return;
+    }
     show(0);
     thread_ = std::thread([this] { run(); });
 }
@@ -32,8 +37,10 @@ void ProgressMeter::finish(bool completed)
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
-    if (completed) {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (completed && sample_) {
         show(total_);
     }
     // Clear the line so that what follows starts on a clean one.

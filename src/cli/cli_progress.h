@@ -14,7 +14,8 @@ inline constexpr std::uint64_t PROGRESS_THRESHOLD = 8u << 20;
 class ProgressMeter {
 public:
     // sample gives the work done so far, out of total; it runs on the meter's
-    // own thread and must only read what is safe to read concurrently.
+    // own thread and must only read what is safe to read concurrently. Without
+    // a sample only the label is shown.
     ProgressMeter(std::string label, std::uint64_t size, std::uint64_t total, std::function<std::uint64_t()> sample);
     ~ProgressMeter();
     ProgressMeter(const ProgressMeter&) = delete;

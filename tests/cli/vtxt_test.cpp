@@ -712,6 +712,12 @@ TEST_F(VtxtTool, ShowsProgressOnlyOnATerminalForLargeInputs)
     EXPECT_NE(run.terminal.find("decrypting"), std::string::npos) << run.terminal;
     EXPECT_TRUE(get("back.txt") == get("big.txt"));
 
+    // passwd shows both of its long steps.
+    run = runVtxt({"passwd", path("big.vtxt"), "--password-file", key, "--new-password-file", key}, terminal);
+    ASSERT_EQ(run.exitCode, 0) << run.terminal;
+    EXPECT_NE(run.terminal.find("decrypting"), std::string::npos) << run.terminal;
+    EXPECT_NE(run.terminal.find("saving 100%"), std::string::npos) << run.terminal;
+
     // Not a terminal: not a byte of progress.
     run = runVtxt({"decrypt", path("big.vtxt"), "-o", path("again.txt"), "--password-file", key});
     ASSERT_EQ(run.exitCode, 0) << run.err;
