@@ -503,6 +503,12 @@ TEST_F(VtxtTool, PasswordFileLineBreaksAreNotPartOfThePassword)
     for (const char* line : {"secret \n", "\nsecret\n", "secre\n", "secret\r\r\n"}) {
         EXPECT_EQ(decryptToStdout(container, line).exitCode, 35) << "password line " << line;
     }
+    // "-" reads the line from standard input.
+    ProcessOptions piped;
+    piped.input = "secret\r\n";
+    const ProcessResult fromStdin = runVtxt({"cat", container, "--password-file", "-"}, piped);
+    EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
+    EXPECT_EQ(fromStdin.out, "line breaks");
 }
 
 TEST_F(VtxtTool, RefusesPasswordsLongerThanTheEditorAccepts)
