@@ -11,7 +11,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -168,22 +170,30 @@ TEST_P(VtxtRoundTrip, GivesBackTheInputByteForByte)
     EXPECT_EQ(entries(), (std::vector<std::string>{"back.txt", "doc.vtxt", "key.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, VtxtRoundTrip,
-    ::testing::Values(RoundTripCase{"empty", 0, 12800, true}, RoundTripCase{"one byte", 1, 12800, true},
-                      RoundTripCase{"eight bytes", 8, 12800, true}, RoundTripCase{"31 bytes", 31, 12800, true},
-                      RoundTripCase{"32 bytes", 32, 12800, false}, RoundTripCase{"1000 bytes", 1000, 8380, false},
-                      RoundTripCase{"2 MiB", 2097152, 7, false},
-                      RoundTripCase{"3 MiB and a bit", 3 * 1048576 + 17, 7, false}),
-    [](const ::testing::TestParamInfo<RoundTripCase>& param) {
-        std::string name;
-        for (const char ch : std::string(param.param.label)) {
-            if (std::isalnum(static_cast<unsigned char>(ch))) {
-                name += ch;
-            }
-        }
-        return name;
-    });
+std::vector<RoundTripCase> roundTripCases()
+{
+#ifdef _WIN32
+    // Under Wine every start of the tool costs time: the edges and one large text.
+    return {RoundTripCase{"empty", 0, 12800, true}, RoundTripCase{"31 bytes", 31, 12800, true},
+            RoundTripCase{"32 bytes", 32, 12800, false}, RoundTripCase{"3 MiB and a bit", 3 * 1048576 + 17, 7, false}};
+#else
+    return {RoundTripCase{"empty", 0, 12800, true},       RoundTripCase{"one byte", 1, 12800, true},
+            RoundTripCase{"eight bytes", 8, 12800, true}, RoundTripCase{"31 bytes", 31, 12800, true},
+            RoundTripCase{"32 bytes", 32, 12800, false},  RoundTripCase{"1000 bytes", 1000, 8380, false},
+            RoundTripCase{"2 MiB", 2097152, 7, false},    RoundTripCase{"3 MiB and a bit", 3 * 1048576 + 17, 7, false}};
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, VtxtRoundTrip, ::testing::ValuesIn(roundTripCases()),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& param) {
+                             std::string name;
+                             for (const char ch : std::string(param.param.label)) {
+                                 if (std::isalnum(static_cast<unsigned char>(ch))) {
+                                     name += ch;
+                                 }
+                             }
+                             return name;
+                         });
 
 TEST_F(VtxtTool, EncryptsStandardInputToStandardOutputAndBack)
 {
@@ -493,6 +503,12 @@ TEST_F(VtxtTool, PasswordFileLineBreaksAreNotPartOfThePassword)
     for (const char* line : {"secret \n", "\nsecret\n", "secre\n", "secret\r\r\n"}) {
         EXPECT_EQ(decryptToStdout(container, line).exitCode, 35) << "password line " << line;
     }
+    // "-" reads the line from standard input.
+    ProcessOptions piped;
+    piped.input = "secret\r\n";
+    const ProcessResult fromStdin = runVtxt({"cat", container, "--password-file", "-"}, piped);
+    EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
+    EXPECT_EQ(fromStdin.out, "line breaks");
 }
 
 TEST_F(VtxtTool, RefusesPasswordsLongerThanTheEditorAccepts)
@@ -806,6 +822,43 @@ TEST_F(VtxtTool, LeavesNothingOnAFullFileSystem)
     EXPECT_EQ(run.exitCode, 18) << run.err;
     EXPECT_EQ(readBytes(joinPath(full, "doc.vtxt")), before);
     EXPECT_EQ(listDirectory(full), (std::vector<std::string>{"doc.vtxt"}));
+}
+
+// Interrupted half-way, the tool removes its temporary output before it ends.
+TEST_F(VtxtTool, LeavesNoTemporaryFileWhenInterrupted)
+{
+    const std::string container = encrypt(randomBytes(12 * 1048576, 14));
+    const std::string key = passwordFile("secret");
+    const std::string out = path("out");
+    fs::create_directories(out);
+    const std::string binary = vtxtPath();
+    const std::string target = joinPath(out, "text.txt");
+    std::vector<const char*> argv{binary.c_str(), "decrypt",         container.c_str(), "-o",
+                                  target.c_str(), "--password-file", key.c_str(),       nullptr};
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    // The temporary file appears only after the text has been deciphered; the
+    // interrupt must come while it is being written or just after.
+    bool seen = false;
+    for (int tries = 0; tries < 60000 && !seen; ++tries) {
+        seen = !listDirectory(out).empty();
+        if (!seen) {
+            usleep(500);
+        }
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const bool finishedFirst = listDirectory(out) == std::vector<std::string>{"text.txt"};
+    if (!seen || (WIFEXITED(status) && WEXITSTATUS(status) == 0) || finishedFirst) {
+        GTEST_SKIP() << "the run ended before it could be interrupted";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_TRUE(listDirectory(out).empty()) << listDirectory(out)[0];
 }
 
 TEST_F(VtxtTool, ReportsAFailedWriteToStandardOutput)

@@ -692,6 +692,32 @@ def test_windows_programs_file_type_icon_is_program_icon():
     check(icons[:1] == [102], "the first icon of tarnwick.exe is %r, not the program icon 102" % icons[:1])
 
 
+# Every release carries this code: a package with another one would install beside the
+# old version instead of replacing it.
+UPGRADE_CODE = "{C7C7EB61-A851-42BB-B22C-B5EAB98B018F}"
+
+
+def test_windows_installer_keeps_upgrade_code_and_needs_no_elevation():
+    properties = run(["msiinfo", "export", artefact(MSI), "Property"])
+    check(properties.returncode == 0, "msiinfo cannot read the installer: " + properties.stderr)
+    values = dict(line.split("\t", 1) for line in properties.stdout.splitlines()[3:] if "\t" in line)
+    check(values.get("UpgradeCode", "").upper() == UPGRADE_CODE, "the UpgradeCode is %r" % values.get("UpgradeCode"))
+    check(values.get("ProductVersion") == VERSION, "the ProductVersion is %r" % values.get("ProductVersion"))
+    check(values.get("ProductName") == "Tarnwick" and values.get("Manufacturer") == "Orlenda",
+          "the product is %r by %r" % (values.get("ProductName"), values.get("Manufacturer")))
+    check("ALLUSERS" not in values, "the installer sets ALLUSERS itself, so it cannot install per user")
+    with tempfile.TemporaryDirectory() as dump:
+        result = run(["msidump", "-t", "-d", dump, MSI], cwd=dump)
+        check(result.returncode == 0, "msidump failed: " + result.stderr)
+        with open(os.path.join(dump, "_SummaryInformation.idt"), encoding="utf-8", errors="replace") as f:
+            summary = dict(line.split("\t", 1) for line in f.read().splitlines()[3:] if "\t" in line)
+    word_count = int(summary.get("15", "0"))
+    check(word_count & 2, "the installer's files are not compressed inside it")
+    # Bit 8: installing needs no administrator rights, so a user can install for themselves.
+    check(word_count & 8, "the installer asks for elevation (word count %d)" % word_count)
+    check(summary.get("7", "").startswith("x64;"), "the installer is not for x64: %r" % summary.get("7"))
+
+
 # ---------------------------------------------------------------- portable zip
 
 
@@ -853,6 +879,7 @@ CASES = {
     "InstallerUpgrade.RefusesDowngrade": test_upgrade_refuses_downgrade,
     "InstallerUpgrade.UninstallAfterUpgradeRemovesEverything": test_upgrade_then_uninstall_removes_everything,
     "WindowsPrograms.FileTypeIconIsProgramIcon": test_windows_programs_file_type_icon_is_program_icon,
+    "WindowsInstaller.KeepsUpgradeCodeAndNeedsNoElevation": test_windows_installer_keeps_upgrade_code_and_needs_no_elevation,
     "PortableZip.HoldsProgramsReadmeAndLicence": test_portable_zip_holds_programs_readme_and_licence,
     "PortableZip.RunsWithoutInstalling": test_portable_zip_runs_without_installing,
     "DebPackage.DescribesVtxt": test_deb_package_describes_vtxt,
