@@ -46,5 +46,12 @@ tarnwick_wine_init() {
             wineboot -i >/dev/null 2>&1 || true
             wineserver -w
         fi
+        # Windows that Wine does not hand to a window manager: on a display
+        # without one, hiding or destroying a managed window waits two seconds
+        # for a state change that never comes.
+        if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+            wineserver -w
+        fi
     ) 9>"$(dirname "$WINEPREFIX")/.wine-prefix.lock"
 }

@@ -1,1 +1,5 @@
-set(DIALOGS_SOURCES)
+set(DIALOGS_SOURCES
+    dialogs/about_dialog.cpp
+    dialogs/file_commands.cpp
+    dialogs/find_dialog.cpp
+    dialogs/message_dialogs.cpp)
