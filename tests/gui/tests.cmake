@@ -2,6 +2,7 @@
 set(GUI_TESTS
     gui/gui_harness.cpp
     gui/commands_test.cpp
+    gui/documents_test.cpp
     gui/keyboard_test.cpp
     gui/menu_state_test.cpp
     gui/message_dialog_test.cpp
