@@ -1,7 +1,7 @@
 # The two commands of the README, and the longer runs beside them.
 #   make run    installs what is missing, builds, starts the editor (under Wine on Linux)
 #   make test   installs what is missing, builds every preset, runs every test
-.PHONY: all deps build build-linux build-windows run test bench fuzz screenshot package clean
+.PHONY: all deps build build-linux build-windows run test bench fuzz screenshot package test-package clean
 
 all: build
 
@@ -24,15 +24,33 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# A picture of the editor window with a little text in it: build/screenshot.png.
+screenshot: build-windows
+	bash scripts/screenshot.sh
+
 # Save and open throughput and key setup cost (Release build, Google Benchmark).
 bench: deps
 	cmake --preset linux-bench
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
+	./build/linux-bench/bench/tarnwick_save_bench
 
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps
 	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh
 
+package: deps
+	bash scripts/package.sh
+
+test-package: deps
+	bash tests/packaging/run.sh
+
 clean:
 	rm -rf build
+
+# vtxt and its man page: make install [PREFIX=/usr/local] [DESTDIR=...]
+PREFIX ?= /usr/local
+.PHONY: install
+install: build-linux
+	install -D -m 755 build/linux/src/cli/vtxt $(DESTDIR)$(PREFIX)/bin/vtxt
+	install -D -m 644 docs/vtxt.1 $(DESTDIR)$(PREFIX)/share/man/man1/vtxt.1

@@ -299,9 +299,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         }
     }
 
-    if (writeTrailer(session) != RESULT_OK) {
-        return session->result;
-    }
+    writeTrailer(session);
     return session->result;
 }
 

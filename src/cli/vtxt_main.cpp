@@ -1,7 +1,77 @@
-#include <cstdio>
+// vtxt: Tarnwick documents from the command line.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
-int main()
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/cli_cleanup.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_console.h"
+#include "cli/cli_memory.h"
+
+namespace {
+
+int runCommand(const CommandLine& line)
 {
-    std::fputs("vtxt 23.8.0\n", stdout);
-    return 0;
+    switch (line.command) {
+        case Command::Encrypt:
+            return runEncrypt(line);
+        case Command::Decrypt:
+        case Command::Cat:
+            return runDecrypt(line);
+        case Command::Info:
+            return runInfo(line);
+        case Command::Verify:
+            return runVerify(line);
+        case Command::Passwd:
+            return runPasswd(line);
+        case Command::None:
+            break;
+    }
+    return EXIT_USAGE;
 }
+
+int runTool(const std::vector<std::string>& args)
+{
+    disableCoreDumps();
+    installInterruptCleanup();
+    CommandLine line;
+    std::string error;
+    if (!parseCommandLine(args, &line, &error)) {
+        printError(error);
+        std::string usage = usageText(line.command);
+        usage += line.command == Command::None ? "" : "Try 'vtxt " + std::string(args[0]) + " --help'.\n";
+        writeText(StandardStream::Error, usage);
+        return EXIT_USAGE;
+    }
+    if (line.showVersion) {
+        return writeText(StandardStream::Output, versionText()) ? 0 : EXIT_OTHER_FAILURE;
+    }
+    if (line.showHelp) {
+        return writeText(StandardStream::Output, helpText(line.command)) ? 0 : EXIT_OTHER_FAILURE;
+    }
+    return runCommand(line);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> args;
+    for (int k = 1; k < argc; ++k) {
+        const std::wstring wide(argv[k]);
+        args.push_back(utf16ToUtf8(std::u16string(wide.begin(), wide.end())));
+    }
+    return runTool(args);
+}
+#else
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return runTool(args);
+}
+#endif

@@ -208,6 +208,13 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
         session->result = RESULT_WRITE_FAILED;
         return abandonSave(session, temporaryPath);
     }
+    // A file that was written without an error can still fail to read back
+    // (a disk or driver that loses or changes data, a fault in the writer):
+    // the old document is replaced only by one proven to hold this text.
+    if (!verifySavedContainer(temporaryPath, text, length, password)) {
+        session->result = RESULT_WRITE_FAILED;
+        return abandonSave(session, temporaryPath);
+    }
     if (!replaceFile(path, temporaryPath)) {
         session->result = RESULT_SAVE_FAILED;
         return abandonSave(session, temporaryPath);
@@ -215,6 +222,45 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
     delete[] temporaryPath;
     teardownSession(session);
     return finish(session, RESULT_OK);
+}
+
+bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
+                          const char16_t* password)
+{
+    ContainerSession check;
+    initSession(&check);
+    std::uint8_t shortText[SHORT_TEXT_SIZE] = {};
+    bool agrees = false;
+    if (openContainer(&check, path) == RESULT_OK && setupKey(&check, password) == RESULT_OK) {
+        const bool isShort = (check.header.flags & HEADER_FLAG_SHORT_TEXT) != 0;
+        // A long text is deciphered and summed without being stored; a short
+        // one is summed here, since the stored sum covers its padding too.
+        if (decryptPayload(&check, shortText, isShort ? SHORT_TEXT_SIZE : 0) == RESULT_OK) {
+            const std::uint64_t storedLength = headerPlainSize(check.header);
+            std::uint32_t storedSum = check.cipher.plainSum;
+            if (isShort) {
+                storedSum = 0;
+                for (std::uint64_t k = 0; k < storedLength && k < SHORT_TEXT_SIZE; ++k) {
+                    storedSum += shortText[k];
+                }
+            }
+            std::uint32_t textSum = 0;
+            for (std::uint64_t k = 0; k < length; ++k) {
+                textSum += text[k];
+            }
+            agrees = storedLength == length && storedSum == textSum;
+        }
+    }
+    // Strict to the end: any call of the read-back that fails keeps the old
+    // document, the close of the file included.
+    if (check.sourceFile != INVALID_FILE) {
+        agrees = closeFile(check.sourceFile) && agrees;
+        check.sourceFile = INVALID_FILE;
+    }
+    teardownSession(&check);
+    wipeObject(check);
+    wipeObject(shortText);
+    return agrees;
 }
 
 void teardownSession(ContainerSession* session)

@@ -33,11 +33,17 @@ ResultCode openContainer(ContainerSession* session, const char16_t* path);
 // and no temporary file behind. RESULT_DISK_FULL when the target's directory
 // lacks the text's size plus 1 MiB; RESULT_SAVE_FAILED when the temporary file
 // or the replacement cannot be made; RESULT_WRITE_FAILED when a write, the
-// flush or the close fails; RESULT_LIMIT_EXCEEDED for 4 GiB or more of text.
+// flush or the close fails, or when the written file does not read back to the
+// text (verifySavedContainer); RESULT_LIMIT_EXCEEDED for 4 GiB or more of text.
 // The session is torn down before it returns.
 ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, std::uint64_t length,
                          const char16_t* path, const char16_t* password, const char16_t* hint,
                          std::uint32_t shuffleLevel);
+// Reads the container at path back with password, in a session of its own,
+// deciphering every block, and tells whether it holds exactly length bytes
+// whose byte sum is that of text. Keeps no deciphered byte; wipes its state.
+bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
+                          const char16_t* password);
 // Wipes and frees the buffers, clears the cipher state (but plainSum) and
 // shortBlock, closes both files. Header, generation and result survive. Safe
 // to call again.

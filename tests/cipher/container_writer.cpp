@@ -24,124 +24,124 @@ std::uint32_t rotl32(std::uint32_t v, unsigned n)
     return (v << n) | (v >> (32 - n));
 }
 
-bool isShort(const ContainerSpec& spec)
+bool isShort(const ContainerPlan& plan)
 {
-    return spec.generation == 2 && (spec.flags & HEADER_FLAG_SHORT_TEXT) != 0;
+    return plan.generation == 2 && (plan.flags & HEADER_FLAG_SHORT_TEXT) != 0;
 }
 
 // The plaintext payload as stored: the text, or the padded short block.
-std::vector<std::uint8_t> payloadOf(const ContainerSpec& spec)
+std::vector<std::uint8_t> payloadOf(const ContainerPlan& plan)
 {
-    if (!isShort(spec)) {
-        return spec.text;
+    if (!isShort(plan)) {
+        return plan.text;
     }
-    if (spec.text.size() >= SHORT_TEXT_SIZE) {
+    if (plan.text.size() >= SHORT_TEXT_SIZE) {
         throw std::invalid_argument("a short text has fewer than 32 bytes");
     }
-    std::vector<std::uint8_t> block(spec.padding.begin(), spec.padding.end());
-    block.push_back(static_cast<std::uint8_t>(spec.shortLengthByte >= 0 ? spec.shortLengthByte : spec.text.size()));
-    std::copy(spec.text.begin(), spec.text.end(), block.begin());
+    std::vector<std::uint8_t> block(plan.padding.begin(), plan.padding.end());
+    block.push_back(static_cast<std::uint8_t>(plan.shortLengthByte >= 0 ? plan.shortLengthByte : plan.text.size()));
+    std::copy(plan.text.begin(), plan.text.end(), block.begin());
     return block;
 }
 
-std::uint32_t blockSizeOf(const ContainerSpec& spec)
+std::uint32_t blockSizeOf(const ContainerPlan& plan)
 {
-    if (spec.blockSize != 0) {
-        return spec.blockSize;
+    if (plan.blockSize != 0) {
+        return plan.blockSize;
     }
-    const auto length = static_cast<std::uint32_t>(payloadOf(spec).size());
+    const auto length = static_cast<std::uint32_t>(payloadOf(plan).size());
     return std::max<std::uint32_t>(length, 1);
 }
 
-std::uint32_t effectiveShuffleLevel(const ContainerSpec& spec)
+std::uint32_t effectiveShuffleLevel(const ContainerPlan& plan)
 {
-    if (spec.generation == 2) {
-        return spec.shuffleLevel;
+    if (plan.generation == 2) {
+        return plan.shuffleLevel;
     }
-    switch (spec.layoutVersion) {
+    switch (plan.layoutVersion) {
         case 256:
             return 0;
         case 512:
             return 7;
         default:
-            return blockSizeOf(spec) >> 8;
+            return blockSizeOf(plan) >> 8;
     }
 }
 
-std::vector<std::uint32_t> blockPlan(const ContainerSpec& spec)
+std::vector<std::uint32_t> blockPlan(const ContainerPlan& plan)
 {
-    if (!spec.blockLengths.empty()) {
-        return spec.blockLengths;
+    if (!plan.blockLengths.empty()) {
+        return plan.blockLengths;
     }
-    std::vector<std::uint32_t> plan;
-    std::uint64_t remaining = payloadOf(spec).size();
-    const std::uint32_t size = blockSizeOf(spec);
+    std::vector<std::uint32_t> lengths;
+    std::uint64_t remaining = payloadOf(plan).size();
+    const std::uint32_t size = blockSizeOf(plan);
     while (remaining > 0) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, size));
-        plan.push_back(n);
+        lengths.push_back(n);
         remaining -= n;
     }
-    return plan;
+    return lengths;
 }
 
-std::vector<std::uint8_t> currentHeaderBytes(const ContainerSpec& spec)
+std::vector<std::uint8_t> currentHeaderBytes(const ContainerPlan& plan)
 {
     ContainerHeader header{};
     header.signature = HEADER_SIGNATURE;
-    header.flags = spec.flags;
-    header.cipherScheme = spec.cipherScheme;
-    header.shuffleLevel = spec.shuffleLevel;
-    header.blockSize = blockSizeOf(spec);
-    std::copy(spec.salt.begin(), spec.salt.end(), header.salt);
-    header.mixRounds = spec.mixRounds;
-    header.scheduleRounds = spec.scheduleRounds;
-    header.stirRounds = spec.stirRounds;
-    const std::uint64_t plainSize = payloadOf(spec).size();
+    header.flags = plan.flags;
+    header.cipherScheme = plan.cipherScheme;
+    header.shuffleLevel = plan.shuffleLevel;
+    header.blockSize = blockSizeOf(plan);
+    std::copy(plan.salt.begin(), plan.salt.end(), header.salt);
+    header.mixRounds = plan.mixRounds;
+    header.scheduleRounds = plan.scheduleRounds;
+    header.stirRounds = plan.stirRounds;
+    const std::uint64_t plainSize = payloadOf(plan).size();
     header.plainSizeLow = static_cast<std::uint32_t>(plainSize);
     header.plainSizeHigh = static_cast<std::uint32_t>(plainSize >> 32);
-    header.savedTimeLow = static_cast<std::uint32_t>(spec.savedTime);
-    header.savedTimeHigh = static_cast<std::uint32_t>(spec.savedTime >> 32);
+    header.savedTimeLow = static_cast<std::uint32_t>(plan.savedTime);
+    header.savedTimeHigh = static_cast<std::uint32_t>(plan.savedTime >> 32);
     header.writerTag = HEADER_WRITER_TAG;
-    std::copy(spec.entryName.begin(), spec.entryName.end(), header.entryName);
-    std::copy(spec.hint.begin(), spec.hint.end(), header.hint);
+    std::copy(plan.entryName.begin(), plan.entryName.end(), header.entryName);
+    std::copy(plan.hint.begin(), plan.hint.end(), header.hint);
     header.headerChecksum = computeHeaderChecksum(header);
     std::vector<std::uint8_t> bytes(HEADER_SIZE);
     storeHeader(header, bytes.data());
     return bytes;
 }
 
-std::vector<std::uint8_t> legacyHeaderBytes(const ContainerSpec& spec)
+std::vector<std::uint8_t> legacyHeaderBytes(const ContainerPlan& plan)
 {
     LegacyHeaderSpec legacy;
-    legacy.generation = static_cast<std::uint8_t>(spec.generation);
-    legacy.layoutVersion = spec.layoutVersion;
-    legacy.blockSize = blockSizeOf(spec);
-    legacy.plainSize = spec.text.size();
-    std::copy(spec.salt.begin(), spec.salt.end(), legacy.salt);
-    legacy.scheduleBase = static_cast<std::uint16_t>(spec.scheduleRounds - 256);
-    legacy.roundsBase = static_cast<std::uint16_t>(spec.mixRounds - 4096);
-    legacy.checksummed = spec.legacyChecksum;
-    legacy.hint = spec.hint;
-    legacy.entryName = spec.entryName;
+    legacy.generation = static_cast<std::uint8_t>(plan.generation);
+    legacy.layoutVersion = plan.layoutVersion;
+    legacy.blockSize = blockSizeOf(plan);
+    legacy.plainSize = plan.text.size();
+    std::copy(plan.salt.begin(), plan.salt.end(), legacy.salt);
+    legacy.scheduleBase = static_cast<std::uint16_t>(plan.scheduleRounds - 256);
+    legacy.roundsBase = static_cast<std::uint16_t>(plan.mixRounds - 4096);
+    legacy.checksummed = plan.legacyChecksum;
+    legacy.hint = plan.hint;
+    legacy.entryName = plan.entryName;
     return writeLegacyHeader(legacy);
 }
 
-std::vector<std::uint8_t> headerBytes(const ContainerSpec& spec)
+std::vector<std::uint8_t> headerBytes(const ContainerPlan& plan)
 {
-    return spec.generation == 2 ? currentHeaderBytes(spec) : legacyHeaderBytes(spec);
+    return plan.generation == 2 ? currentHeaderBytes(plan) : legacyHeaderBytes(plan);
 }
 
 // The key as a reader derives it from the stored header.
-SessionPtr keyedSession(const ContainerSpec& spec)
+SessionPtr keyedSession(const ContainerPlan& plan)
 {
     SessionPtr session = makeSession();
     ContainerHeader& header = session->header;
-    header.cipherScheme = spec.generation == 2 ? spec.cipherScheme : 0;
-    std::copy(spec.salt.begin(), spec.salt.end(), header.salt);
-    header.mixRounds = spec.mixRounds;
-    header.scheduleRounds = spec.scheduleRounds;
-    header.stirRounds = spec.generation == 2 ? spec.stirRounds : spec.mixRounds;
-    setupKey(session.get(), spec.password.c_str());
+    header.cipherScheme = plan.generation == 2 ? plan.cipherScheme : 0;
+    std::copy(plan.salt.begin(), plan.salt.end(), header.salt);
+    header.mixRounds = plan.mixRounds;
+    header.scheduleRounds = plan.scheduleRounds;
+    header.stirRounds = plan.generation == 2 ? plan.stirRounds : plan.mixRounds;
+    setupKey(session.get(), plan.password.c_str());
     return session;
 }
 
@@ -182,19 +182,19 @@ std::vector<std::uint8_t> bytesOf(const std::string& text)
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-std::vector<std::uint8_t> writeContainerBytes(const ContainerSpec& spec)
+std::vector<std::uint8_t> writeContainerBytes(const ContainerPlan& plan)
 {
-    std::vector<std::uint8_t> out = headerBytes(spec);
-    const std::vector<std::uint8_t> plain = payloadOf(spec);
-    SessionPtr session = keyedSession(spec);
+    std::vector<std::uint8_t> out = headerBytes(plan);
+    const std::vector<std::uint8_t> plain = payloadOf(plan);
+    SessionPtr session = keyedSession(plan);
     CipherState* state = &session->cipher;
-    const std::uint16_t scheme = spec.generation == 2 ? spec.cipherScheme : 0;
-    const std::uint32_t rounds = effectiveShuffleLevel(spec);
+    const std::uint16_t scheme = plan.generation == 2 ? plan.cipherScheme : 0;
+    const std::uint32_t rounds = effectiveShuffleLevel(plan);
 
     std::uint32_t sum = 0;
     std::uint32_t running = 0;
     std::size_t offset = 0;
-    for (const std::uint32_t n : blockPlan(spec)) {
+    for (const std::uint32_t n : blockPlan(plan)) {
         std::vector<std::uint8_t> block(plain.begin() + static_cast<std::ptrdiff_t>(offset),
                                         plain.begin() + static_cast<std::ptrdiff_t>(offset + n));
         offset += n;
@@ -211,7 +211,7 @@ std::vector<std::uint8_t> writeContainerBytes(const ContainerSpec& spec)
             }
             block.swap(moved);
         }
-        if (spec.generation == 2) {
+        if (plan.generation == 2) {
             running = 0;
         }
         for (const std::uint8_t b : block) {
@@ -228,12 +228,12 @@ std::vector<std::uint8_t> writeContainerBytes(const ContainerSpec& spec)
     return out;
 }
 
-ContainerLayout layoutOf(const ContainerSpec& spec)
+ContainerLayout layoutOf(const ContainerPlan& plan)
 {
     ContainerLayout layout{};
-    layout.payloadOffset = headerBytes(spec).size();
+    layout.payloadOffset = headerBytes(plan).size();
     std::size_t at = layout.payloadOffset;
-    for (const std::uint32_t n : blockPlan(spec)) {
+    for (const std::uint32_t n : blockPlan(plan)) {
         layout.blockOffsets.push_back(at);
         at += 8 + n;
     }

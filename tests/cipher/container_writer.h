@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct ContainerSpec {
+struct ContainerPlan {
     std::uint32_t generation = 2;  // 0, 1 or 2
     // Generation 2 only; older files always carry scheme 0.
     std::uint16_t cipherScheme = 3;
@@ -42,15 +42,15 @@ struct ContainerSpec {
 };
 
 // The complete file bytes.
-std::vector<std::uint8_t> writeContainerBytes(const ContainerSpec& spec);
+std::vector<std::uint8_t> writeContainerBytes(const ContainerPlan& plan);
 
-// Offsets of the pieces of a file written from spec, for tests that damage one.
+// Offsets of the pieces of a file written from plan, for tests that damage one.
 struct ContainerLayout {
     std::size_t payloadOffset;              // first BlockHeader
     std::vector<std::size_t> blockOffsets;  // each BlockHeader
     std::size_t trailerOffset;
     std::size_t size;
 };
-ContainerLayout layoutOf(const ContainerSpec& spec);
+ContainerLayout layoutOf(const ContainerPlan& plan);
 
 std::vector<std::uint8_t> bytesOf(const std::string& text);

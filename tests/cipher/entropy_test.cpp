@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <vector>
 
@@ -67,6 +68,11 @@ struct DrawCase {
     std::uint32_t scheduleRounds;
     std::uint32_t stirRounds;
 };
+
+void PrintTo(const DrawCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class ParameterDraw : public ::testing::TestWithParam<DrawCase> {};
 

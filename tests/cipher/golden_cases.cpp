@@ -12,28 +12,28 @@ namespace {
 
 const char* const SAMPLE = "The quick brown fox jumps over the lazy dog. 0123456789";
 
-ContainerSpec current(std::uint16_t scheme = 3)
+ContainerPlan current(std::uint16_t scheme = 3)
 {
-    ContainerSpec spec;
-    spec.cipherScheme = scheme;
-    spec.password = u"golden";
-    spec.hint = u"the usual";
-    spec.text = bytesOf(SAMPLE);
-    return spec;
+    ContainerPlan plan;
+    plan.cipherScheme = scheme;
+    plan.password = u"golden";
+    plan.hint = u"the usual";
+    plan.text = bytesOf(SAMPLE);
+    return plan;
 }
 
-ContainerSpec legacy(std::uint32_t generation, std::uint16_t layoutVersion)
+ContainerPlan legacy(std::uint32_t generation, std::uint16_t layoutVersion)
 {
-    ContainerSpec spec;
-    spec.generation = generation;
-    spec.layoutVersion = layoutVersion;
-    spec.mixRounds = 4096 + 3000;
-    spec.stirRounds = spec.mixRounds;
-    spec.scheduleRounds = 256 + 500;
-    spec.password = u"old";
-    spec.hint = u"from long ago";
-    spec.text = bytesOf(SAMPLE);
-    return spec;
+    ContainerPlan plan;
+    plan.generation = generation;
+    plan.layoutVersion = layoutVersion;
+    plan.mixRounds = 4096 + 3000;
+    plan.stirRounds = plan.mixRounds;
+    plan.scheduleRounds = 256 + 500;
+    plan.password = u"old";
+    plan.hint = u"from long ago";
+    plan.text = bytesOf(SAMPLE);
+    return plan;
 }
 
 std::vector<std::uint8_t> multiBlockText(std::size_t n)
@@ -47,9 +47,9 @@ std::vector<std::uint8_t> multiBlockText(std::size_t n)
     return bytesOf(text);
 }
 
-GoldenCase opens(const std::string& name, const ContainerSpec& spec)
+GoldenCase opens(const std::string& name, const ContainerPlan& plan)
 {
-    return GoldenCase{name, writeContainerBytes(spec), spec.password, RESULT_OK, spec.text};
+    return GoldenCase{name, writeContainerBytes(plan), plan.password, RESULT_OK, plan.text};
 }
 
 GoldenCase fails(const std::string& name, std::vector<std::uint8_t> bytes, const std::u16string& password,
@@ -81,77 +81,77 @@ std::vector<GoldenCase> goldenCases()
 
     {
         // The worked example of the format description.
-        ContainerSpec spec = current();
-        spec.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
-        spec.password = u"pw";
-        spec.hint = u"greeting";
-        spec.text = bytesOf("Hello");
-        for (std::size_t k = 0; k < spec.padding.size(); ++k) {
-            spec.padding[k] = static_cast<std::uint8_t>(0x9E ^ (k * 37));
+        ContainerPlan plan = current();
+        plan.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
+        plan.password = u"pw";
+        plan.hint = u"greeting";
+        plan.text = bytesOf("Hello");
+        for (std::size_t k = 0; k < plan.padding.size(); ++k) {
+            plan.padding[k] = static_cast<std::uint8_t>(0x9E ^ (k * 37));
         }
-        cases.push_back(opens("example-hello.vtxt", spec));
+        cases.push_back(opens("example-hello.vtxt", plan));
     }
     cases.push_back(opens("current-scheme3.vtxt", current(3)));
     cases.push_back(opens("current-scheme2.vtxt", current(2)));
     cases.push_back(opens("current-scheme1.vtxt", current(1)));
     cases.push_back(opens("current-scheme0.vtxt", current(0)));
     {
-        ContainerSpec spec = current();
-        spec.shuffleLevel = 0;
-        cases.push_back(opens("current-no-shuffle.vtxt", spec));
+        ContainerPlan plan = current();
+        plan.shuffleLevel = 0;
+        cases.push_back(opens("current-no-shuffle.vtxt", plan));
     }
     {
-        ContainerSpec spec = current();
-        spec.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
-        spec.text.clear();
-        for (std::size_t k = 0; k < spec.padding.size(); ++k) {
-            spec.padding[k] = static_cast<std::uint8_t>(31 * k + 5);
+        ContainerPlan plan = current();
+        plan.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
+        plan.text.clear();
+        for (std::size_t k = 0; k < plan.padding.size(); ++k) {
+            plan.padding[k] = static_cast<std::uint8_t>(31 * k + 5);
         }
-        cases.push_back(opens("current-empty-text.vtxt", spec));
-        spec.text = bytesOf("thirty-one bytes, padded to 32");
-        spec.text.push_back('!');
-        cases.push_back(opens("current-short-text-31-bytes.vtxt", spec));
+        cases.push_back(opens("current-empty-text.vtxt", plan));
+        plan.text = bytesOf("thirty-one bytes, padded to 32");
+        plan.text.push_back('!');
+        cases.push_back(opens("current-short-text-31-bytes.vtxt", plan));
     }
     {
-        ContainerSpec spec = current();
-        spec.blockSize = 2048;
-        spec.text = multiBlockText(5000);
-        cases.push_back(opens("current-three-blocks.vtxt", spec));
+        ContainerPlan plan = current();
+        plan.blockSize = 2048;
+        plan.text = multiBlockText(5000);
+        cases.push_back(opens("current-three-blocks.vtxt", plan));
     }
     {
-        ContainerSpec spec = current();
-        spec.entryName = u"vellic_w.txt";
-        spec.text.clear();
+        ContainerPlan plan = current();
+        plan.entryName = u"vellic_w.txt";
+        plan.text.clear();
         for (const char c : std::string("UTF-16 text \xE9")) {
-            spec.text.push_back(static_cast<std::uint8_t>(c));
-            spec.text.push_back(0);
+            plan.text.push_back(static_cast<std::uint8_t>(c));
+            plan.text.push_back(0);
         }
-        cases.push_back(opens("current-utf16-entry.vtxt", spec));
+        cases.push_back(opens("current-utf16-entry.vtxt", plan));
     }
 
     cases.push_back(opens("generation1-layout512.vtxt", legacy(1, 512)));
     cases.push_back(opens("generation1-layout256-no-shuffle.vtxt", legacy(1, 256)));
     {
-        ContainerSpec spec = legacy(1, 528);
-        spec.blockSize = 4096;  // level 4096 >> 8 = 16
-        spec.text = multiBlockText(9000);
-        cases.push_back(opens("generation1-layout528-three-blocks.vtxt", spec));
+        ContainerPlan plan = legacy(1, 528);
+        plan.blockSize = 4096;  // level 4096 >> 8 = 16
+        plan.text = multiBlockText(9000);
+        cases.push_back(opens("generation1-layout528-three-blocks.vtxt", plan));
     }
     cases.push_back(opens("generation0-layout512.vtxt", legacy(0, 512)));
     {
-        ContainerSpec spec = legacy(0, 512);
-        spec.legacyChecksum = false;
-        cases.push_back(opens("generation0-unchecked-header.vtxt", spec));
+        ContainerPlan plan = legacy(0, 512);
+        plan.legacyChecksum = false;
+        cases.push_back(opens("generation0-unchecked-header.vtxt", plan));
     }
     {
-        ContainerSpec spec = legacy(0, 512);
-        spec.blockSize = 2048;
-        spec.text = multiBlockText(5000);
-        spec.blockLengths = {1000, 2048, 7, 1945};
-        cases.push_back(opens("generation0-short-blocks-chained-checksum.vtxt", spec));
+        ContainerPlan plan = legacy(0, 512);
+        plan.blockSize = 2048;
+        plan.text = multiBlockText(5000);
+        plan.blockLengths = {1000, 2048, 7, 1945};
+        cases.push_back(opens("generation0-short-blocks-chained-checksum.vtxt", plan));
     }
 
-    const ContainerSpec base = current();
+    const ContainerPlan base = current();
     const std::vector<std::uint8_t> good = writeContainerBytes(base);
     const ContainerLayout layout = layoutOf(base);
     const std::size_t trailer = layout.trailerOffset;
@@ -182,10 +182,10 @@ std::vector<GoldenCase> goldenCases()
         cases.push_back(fails("damaged-trailer-sum.vtxt", b, base.password, RESULT_CHECKSUM_FAILED));
     }
     {
-        const ContainerSpec spec = current(0);
-        std::vector<std::uint8_t> b = writeContainerBytes(spec);
-        b[layoutOf(spec).trailerOffset + 4] ^= 0x01;
-        cases.push_back(fails("scheme0-damaged-trailer-sum.vtxt", b, spec.password, RESULT_WRONG_PASSWORD));
+        const ContainerPlan plan = current(0);
+        std::vector<std::uint8_t> b = writeContainerBytes(plan);
+        b[layoutOf(plan).trailerOffset + 4] ^= 0x01;
+        cases.push_back(fails("scheme0-damaged-trailer-sum.vtxt", b, plan.password, RESULT_WRONG_PASSWORD));
     }
     {
         std::vector<std::uint8_t> b = good;
@@ -215,9 +215,9 @@ std::vector<GoldenCase> goldenCases()
         cases.push_back(fails("generation-3.vtxt", b, base.password, RESULT_BAD_FORMAT));
     }
     {
-        ContainerSpec spec = current();
-        spec.cipherScheme = 4;
-        cases.push_back(fails("newer-scheme-4.vtxt", writeContainerBytes(spec), spec.password, RESULT_NEWER_VERSION));
+        ContainerPlan plan = current();
+        plan.cipherScheme = 4;
+        cases.push_back(fails("newer-scheme-4.vtxt", writeContainerBytes(plan), plan.password, RESULT_NEWER_VERSION));
     }
     return cases;
 }

@@ -91,3 +91,46 @@ TEST(GoldenContainers, WriterStillProducesEveryFile)
 }
 
 }  // namespace
+
+namespace {
+
+// The hex dump in docs/format.md: "OFFSET: HH HH ...  text" lines, with "*"
+// standing for repeated all-zero lines up to the next offset.
+std::vector<std::uint8_t> bytesOfDocumentedExample()
+{
+    const std::vector<std::uint8_t> doc = readBytes(sourcePath("docs/format.md"));
+    std::stringstream stream(std::string(doc.begin(), doc.end()));
+    std::vector<std::uint8_t> bytes;
+    std::string line;
+    bool gap = false;
+    while (std::getline(stream, line)) {
+        if (line == "*") {
+            gap = true;
+            continue;
+        }
+        if (line.size() < 10 || line[8] != ':' || line.find_first_not_of("0123456789abcdef") != 8) {
+            continue;
+        }
+        const std::size_t offset = std::stoul(line.substr(0, 8), nullptr, 16);
+        if (gap) {
+            bytes.resize(offset, 0);
+            gap = false;
+        }
+        EXPECT_EQ(offset, bytes.size()) << line;
+        const std::vector<std::uint8_t> row = bytesFromHex(line.substr(10, 16 * 3));
+        bytes.insert(bytes.end(), row.begin(), row.end());
+    }
+    return bytes;
+}
+
+TEST(GoldenContainers, FormatDescriptionShowsTheExampleFileAsItIs)
+{
+    const std::vector<std::uint8_t> shown = bytesOfDocumentedExample();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown, readBytes(joinPath(sourcePath(GOLDEN_FOLDER), "example-hello.vtxt")));
+    const OpenOutcome outcome = openAndDecrypt(joinPath(sourcePath(GOLDEN_FOLDER), "example-hello.vtxt"), u"pw");
+    ASSERT_EQ(outcome.code, RESULT_OK);
+    EXPECT_EQ(std::string(outcome.text.begin(), outcome.text.end()), "Hello");
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,98 +61,103 @@ protected:
 
 struct RoundTripCase {
     const char* name;
-    std::function<ContainerSpec()> make;
+    std::function<ContainerPlan()> make;
 };
 
-ContainerSpec currentSpec(std::uint16_t scheme, std::size_t textLength, std::uint32_t shuffleLevel,
+ContainerPlan currentPlan(std::uint16_t scheme, std::size_t textLength, std::uint32_t shuffleLevel,
                           std::uint32_t blockSize = 0)
 {
-    ContainerSpec spec;
-    spec.generation = 2;
-    spec.cipherScheme = scheme;
-    spec.shuffleLevel = shuffleLevel;
-    spec.blockSize = blockSize;
-    spec.password = u"s\u00E9same";
-    spec.text = patternText(textLength, scheme + 7);
-    return spec;
+    ContainerPlan plan;
+    plan.generation = 2;
+    plan.cipherScheme = scheme;
+    plan.shuffleLevel = shuffleLevel;
+    plan.blockSize = blockSize;
+    plan.password = u"s\u00E9same";
+    plan.text = patternText(textLength, scheme + 7);
+    return plan;
 }
 
-ContainerSpec shortSpec(std::size_t textLength)
+ContainerPlan shortPlan(std::size_t textLength)
 {
-    ContainerSpec spec = currentSpec(3, textLength, 7);
-    spec.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
-    for (std::size_t k = 0; k < spec.padding.size(); ++k) {
-        spec.padding[k] = static_cast<std::uint8_t>(0xA0 + k);
+    ContainerPlan plan = currentPlan(3, textLength, 7);
+    plan.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
+    for (std::size_t k = 0; k < plan.padding.size(); ++k) {
+        plan.padding[k] = static_cast<std::uint8_t>(0xA0 + k);
     }
-    return spec;
+    return plan;
 }
 
-ContainerSpec legacySpec(std::uint32_t generation, std::uint16_t layoutVersion, std::size_t textLength,
+ContainerPlan legacyPlan(std::uint32_t generation, std::uint16_t layoutVersion, std::size_t textLength,
                          std::uint32_t blockSize = 0, std::vector<std::uint32_t> blocks = {})
 {
-    ContainerSpec spec;
-    spec.generation = generation;
-    spec.layoutVersion = layoutVersion;
-    spec.blockSize = blockSize;
-    spec.blockLengths = std::move(blocks);
-    spec.mixRounds = 4096 + 1234;
-    spec.stirRounds = spec.mixRounds;
-    spec.scheduleRounds = 256 + 999;
-    spec.password = u"old password";
-    spec.hint = generation == 0 ? u"caf\u00E9 hint" : u"\u4F60\u597D hint";
-    spec.entryName = u"vellic.txt";
-    spec.text = patternText(textLength, generation * 100 + layoutVersion);
-    return spec;
+    ContainerPlan plan;
+    plan.generation = generation;
+    plan.layoutVersion = layoutVersion;
+    plan.blockSize = blockSize;
+    plan.blockLengths = std::move(blocks);
+    plan.mixRounds = 4096 + 1234;
+    plan.stirRounds = plan.mixRounds;
+    plan.scheduleRounds = 256 + 999;
+    plan.password = u"old password";
+    plan.hint = generation == 0 ? u"caf\u00E9 hint" : u"\u4F60\u597D hint";
+    plan.entryName = u"vellic.txt";
+    plan.text = patternText(textLength, generation * 100 + layoutVersion);
+    return plan;
+}
+
+void PrintTo(const RoundTripCase& c, std::ostream* out)
+{
+    *out << c.name;
 }
 
 class RoundTrip : public PayloadFiles, public ::testing::WithParamInterface<RoundTripCase> {};
 
 TEST_P(RoundTrip, OpensToTheStoredText)
 {
-    const ContainerSpec spec = GetParam().make();
-    const std::string path = writeFile("case.vtxt", writeContainerBytes(spec));
-    const OpenOutcome outcome = openAndDecrypt(path, spec.password);
+    const ContainerPlan plan = GetParam().make();
+    const std::string path = writeFile("case.vtxt", writeContainerBytes(plan));
+    const OpenOutcome outcome = openAndDecrypt(path, plan.password);
     ASSERT_EQ(outcome.code, RESULT_OK);
-    EXPECT_EQ(outcome.text, spec.text);
-    EXPECT_EQ(headerPlainSize(outcome.header), spec.text.size());
+    EXPECT_EQ(outcome.text, plan.text);
+    EXPECT_EQ(headerPlainSize(outcome.header), plan.text.size());
 
-    const OpenOutcome wrong = openAndDecrypt(path, spec.password + u"!");
+    const OpenOutcome wrong = openAndDecrypt(path, plan.password + u"!");
     EXPECT_EQ(wrong.code, RESULT_WRONG_PASSWORD);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryLayout, RoundTrip,
-    ::testing::Values(RoundTripCase{"Scheme3", [] { return currentSpec(3, 700, 7); }},
-                      RoundTripCase{"Scheme2", [] { return currentSpec(2, 700, 7); }},
-                      RoundTripCase{"Scheme1", [] { return currentSpec(1, 700, 7); }},
-                      RoundTripCase{"Scheme0", [] { return currentSpec(0, 700, 7); }},
-                      RoundTripCase{"Scheme0ManyRoundsLongBlock", [] { return currentSpec(0, 5000, 40); }},
-                      RoundTripCase{"Scheme3BlockLargerThanTable", [] { return currentSpec(3, 3000, 3); }},
-                      RoundTripCase{"NoShuffle", [] { return currentSpec(3, 700, 0); }},
-                      RoundTripCase{"ShuffleLevelOne", [] { return currentSpec(1, 700, 1); }},
-                      RoundTripCase{"ManyBlocks", [] { return currentSpec(3, 5000, 7, 2048); }},
-                      RoundTripCase{"ManyBlocksScheme0", [] { return currentSpec(0, 5000, 7, 2048); }},
-                      RoundTripCase{"ExactlyOneBlock", [] { return currentSpec(3, 2048, 7, 2048); }},
-                      RoundTripCase{"OneByteMoreThanABlock", [] { return currentSpec(3, 2049, 7, 2048); }},
-                      RoundTripCase{"ThirtyTwoBytesStoredNormally", [] { return currentSpec(3, 32, 7); }},
-                      RoundTripCase{"Generation1Layout512", [] { return legacySpec(1, 512, 900); }},
-                      RoundTripCase{"Generation1NoShuffle", [] { return legacySpec(1, 256, 900); }},
-                      RoundTripCase{"Generation1Layout528", [] { return legacySpec(1, 528, 5000, 4096); }},
-                      RoundTripCase{"Generation0Layout512", [] { return legacySpec(0, 512, 900); }},
+    ::testing::Values(RoundTripCase{"Scheme3", [] { return currentPlan(3, 700, 7); }},
+                      RoundTripCase{"Scheme2", [] { return currentPlan(2, 700, 7); }},
+                      RoundTripCase{"Scheme1", [] { return currentPlan(1, 700, 7); }},
+                      RoundTripCase{"Scheme0", [] { return currentPlan(0, 700, 7); }},
+                      RoundTripCase{"Scheme0ManyRoundsLongBlock", [] { return currentPlan(0, 5000, 40); }},
+                      RoundTripCase{"Scheme3BlockLargerThanTable", [] { return currentPlan(3, 3000, 3); }},
+                      RoundTripCase{"NoShuffle", [] { return currentPlan(3, 700, 0); }},
+                      RoundTripCase{"ShuffleLevelOne", [] { return currentPlan(1, 700, 1); }},
+                      RoundTripCase{"ManyBlocks", [] { return currentPlan(3, 5000, 7, 2048); }},
+                      RoundTripCase{"ManyBlocksScheme0", [] { return currentPlan(0, 5000, 7, 2048); }},
+                      RoundTripCase{"ExactlyOneBlock", [] { return currentPlan(3, 2048, 7, 2048); }},
+                      RoundTripCase{"OneByteMoreThanABlock", [] { return currentPlan(3, 2049, 7, 2048); }},
+                      RoundTripCase{"ThirtyTwoBytesStoredNormally", [] { return currentPlan(3, 32, 7); }},
+                      RoundTripCase{"Generation1Layout512", [] { return legacyPlan(1, 512, 900); }},
+                      RoundTripCase{"Generation1NoShuffle", [] { return legacyPlan(1, 256, 900); }},
+                      RoundTripCase{"Generation1Layout528", [] { return legacyPlan(1, 528, 5000, 4096); }},
+                      RoundTripCase{"Generation0Layout512", [] { return legacyPlan(0, 512, 900); }},
                       RoundTripCase{"Generation0UncheckedHeader",
                                     [] {
-                                        ContainerSpec spec = legacySpec(0, 512, 300);
-                                        spec.legacyChecksum = false;
-                                        return spec;
+                                        ContainerPlan plan = legacyPlan(0, 512, 300);
+                                        plan.legacyChecksum = false;
+                                        return plan;
                                     }},
                       // Older writers cut blocks short and ran one checksum on across them.
                       RoundTripCase{"Generation0ShortBlocksChainedChecksum",
                                     [] {
-                                        return legacySpec(0, 528, 9000, 4096, {3000, 4096, 100, 1804});
+                                        return legacyPlan(0, 528, 9000, 4096, {3000, 4096, 100, 1804});
                                     }},
                       RoundTripCase{"Generation1ShortBlocksChainedChecksum",
                                     [] {
-                                        return legacySpec(1, 512, 6000, 2048, {1000, 2048, 5, 2048, 899});
+                                        return legacyPlan(1, 512, 6000, 2048, {1000, 2048, 5, 2048, 899});
                                     }}),
     [](const ::testing::TestParamInfo<RoundTripCase>& tested) { return std::string(tested.param.name); });
 
@@ -159,11 +165,11 @@ class ShortText : public PayloadFiles, public ::testing::WithParamInterface<std:
 
 TEST_P(ShortText, OpensToItsRealLength)
 {
-    const ContainerSpec spec = shortSpec(GetParam());
-    const std::string path = writeFile("short.vtxt", writeContainerBytes(spec));
-    const OpenOutcome outcome = openAndDecrypt(path, spec.password);
+    const ContainerPlan plan = shortPlan(GetParam());
+    const std::string path = writeFile("short.vtxt", writeContainerBytes(plan));
+    const OpenOutcome outcome = openAndDecrypt(path, plan.password);
     ASSERT_EQ(outcome.code, RESULT_OK);
-    EXPECT_EQ(outcome.text, spec.text);
+    EXPECT_EQ(outcome.text, plan.text);
     EXPECT_EQ(headerPlainSize(outcome.header), GetParam()) << "the real length replaces plainSize";
 }
 
@@ -171,14 +177,14 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ShortText, ::testing::Values(0, 1, 5, 30, 31))
 
 TEST_F(PayloadFiles, ShortBlockLengthByteAbove31IsCutTo31)
 {
-    ContainerSpec spec = shortSpec(3);
-    spec.shortLengthByte = 200;
-    const std::string path = writeFile("short.vtxt", writeContainerBytes(spec));
-    const OpenOutcome outcome = openAndDecrypt(path, spec.password);
+    ContainerPlan plan = shortPlan(3);
+    plan.shortLengthByte = 200;
+    const std::string path = writeFile("short.vtxt", writeContainerBytes(plan));
+    const OpenOutcome outcome = openAndDecrypt(path, plan.password);
     ASSERT_EQ(outcome.code, RESULT_OK);
     ASSERT_EQ(outcome.text.size(), 31u);
-    EXPECT_TRUE(std::equal(spec.text.begin(), spec.text.end(), outcome.text.begin()));
-    EXPECT_TRUE(std::equal(spec.padding.begin() + 3, spec.padding.end(), outcome.text.begin() + 3));
+    EXPECT_TRUE(std::equal(plan.text.begin(), plan.text.end(), outcome.text.begin()));
+    EXPECT_TRUE(std::equal(plan.padding.begin() + 3, plan.padding.end(), outcome.text.begin() + 3));
 }
 
 // ---------------------------------------------------------------------------
@@ -186,58 +192,63 @@ TEST_F(PayloadFiles, ShortBlockLengthByteAbove31IsCutTo31)
 
 struct EncryptCase {
     const char* name;
-    std::function<ContainerSpec()> make;
+    std::function<ContainerPlan()> make;
 };
+
+void PrintTo(const EncryptCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class EncryptPayloadBytes : public PayloadFiles, public ::testing::WithParamInterface<EncryptCase> {};
 
 TEST_P(EncryptPayloadBytes, MatchTheTestWriter)
 {
-    const ContainerSpec spec = GetParam().make();
-    const std::vector<std::uint8_t> expected = writeContainerBytes(spec);
+    const ContainerPlan plan = GetParam().make();
+    const std::vector<std::uint8_t> expected = writeContainerBytes(plan);
 
     SessionPtr session = makeSession();
     loadHeader(expected.data(), &session->header);
     session->header.headerChecksum = 0;  // encryptPayload computes it
-    if ((spec.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
-        std::copy(spec.padding.begin(), spec.padding.end(), session->shortBlock);
-        session->shortBlock[31] = static_cast<std::uint8_t>(spec.text.size());
+    if ((plan.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
+        std::copy(plan.padding.begin(), plan.padding.end(), session->shortBlock);
+        session->shortBlock[31] = static_cast<std::uint8_t>(plan.text.size());
     }
-    setupKey(session.get(), spec.password.c_str());
+    setupKey(session.get(), plan.password.c_str());
     const std::string path = pathFor("written.vtxt");
     const std::u16string path16 = toUtf16(path);
     session->targetFile = createNewFile(path16.c_str());
     ASSERT_NE(session->targetFile, INVALID_FILE);
-    EXPECT_EQ(encryptPayload(session.get(), spec.text.data()), RESULT_OK);
+    EXPECT_EQ(encryptPayload(session.get(), plan.text.data()), RESULT_OK);
     teardownSession(session.get());
     EXPECT_EQ(readBytes(path), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryScheme, EncryptPayloadBytes,
-    ::testing::Values(EncryptCase{"Scheme3", [] { return currentSpec(3, 3000, 9); }},
-                      EncryptCase{"Scheme2", [] { return currentSpec(2, 700, 7); }},
-                      EncryptCase{"Scheme1", [] { return currentSpec(1, 700, 7); }},
-                      EncryptCase{"Scheme0", [] { return currentSpec(0, 700, 7); }},
-                      EncryptCase{"NoShuffle", [] { return currentSpec(3, 100, 0); }},
-                      EncryptCase{"ManyBlocks", [] { return currentSpec(3, 5000, 7, 2048); }},
-                      EncryptCase{"OneByteMoreThanABlock", [] { return currentSpec(2, 2049, 2, 2048); }},
-                      EncryptCase{"EmptyShortText", [] { return shortSpec(0); }},
-                      EncryptCase{"ShortText31", [] { return shortSpec(31); }}),
+    ::testing::Values(EncryptCase{"Scheme3", [] { return currentPlan(3, 3000, 9); }},
+                      EncryptCase{"Scheme2", [] { return currentPlan(2, 700, 7); }},
+                      EncryptCase{"Scheme1", [] { return currentPlan(1, 700, 7); }},
+                      EncryptCase{"Scheme0", [] { return currentPlan(0, 700, 7); }},
+                      EncryptCase{"NoShuffle", [] { return currentPlan(3, 100, 0); }},
+                      EncryptCase{"ManyBlocks", [] { return currentPlan(3, 5000, 7, 2048); }},
+                      EncryptCase{"OneByteMoreThanABlock", [] { return currentPlan(2, 2049, 2, 2048); }},
+                      EncryptCase{"EmptyShortText", [] { return shortPlan(0); }},
+                      EncryptCase{"ShortText31", [] { return shortPlan(31); }}),
     [](const ::testing::TestParamInfo<EncryptCase>& tested) { return std::string(tested.param.name); });
 
 TEST_F(PayloadFiles, WithoutShuffleTheCiphertextIsTheKeystreamXor)
 {
-    const ContainerSpec spec = currentSpec(3, 500, 0);
-    const std::vector<std::uint8_t> file = writeContainerBytes(spec);
+    const ContainerPlan plan = currentPlan(3, 500, 0);
+    const std::vector<std::uint8_t> file = writeContainerBytes(plan);
     SessionPtr keyed = makeSession();
     loadHeader(file.data(), &keyed->header);
-    setupKey(keyed.get(), spec.password.c_str());
+    setupKey(keyed.get(), plan.password.c_str());
     CipherState& state = keyed->cipher;
     const std::size_t first = HEADER_SIZE + BLOCK_HEADER_SIZE;
-    for (std::size_t k = 0; k < spec.text.size(); ++k) {
+    for (std::size_t k = 0; k < plan.text.size(); ++k) {
         const std::uint32_t t = keystreamStep(state.keyTable, &state.keyI, &state.keyJ, state.tableMask);
-        ASSERT_EQ(file[first + k], static_cast<std::uint8_t>(spec.text[k] ^ (t & 255))) << k;
+        ASSERT_EQ(file[first + k], static_cast<std::uint8_t>(plan.text[k] ^ (t & 255))) << k;
     }
 }
 
@@ -313,19 +324,24 @@ void cutTo(std::vector<std::uint8_t>* bytes, std::size_t size)
     bytes->resize(size);
 }
 
+void PrintTo(const DamageCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class Damage : public PayloadFiles, public ::testing::WithParamInterface<DamageCase> {};
 
 TEST_P(Damage, GivesItsResultCode)
 {
     const DamageCase& c = GetParam();
-    const ContainerSpec spec = currentSpec(c.scheme, 5000, 7, 2048);
-    std::vector<std::uint8_t> bytes = writeContainerBytes(spec);
-    c.damage(&bytes, layoutOf(spec));
+    const ContainerPlan plan = currentPlan(c.scheme, 5000, 7, 2048);
+    std::vector<std::uint8_t> bytes = writeContainerBytes(plan);
+    c.damage(&bytes, layoutOf(plan));
     const std::string path = writeFile("damaged.vtxt", bytes);
-    const OpenOutcome outcome = openAndDecrypt(path, c.wrongPassword ? u"not it" : spec.password);
+    const OpenOutcome outcome = openAndDecrypt(path, c.wrongPassword ? u"not it" : plan.password);
     EXPECT_EQ(outcome.code, c.expected);
     if (c.expected == RESULT_OK) {
-        EXPECT_EQ(outcome.text, spec.text);
+        EXPECT_EQ(outcome.text, plan.text);
     }
 }
 
@@ -428,28 +444,28 @@ INSTANTIATE_TEST_SUITE_P(FailureTable, Damage,
 
 TEST_F(PayloadFiles, OlderFilesRefuseRestartedBlockChecksums)
 {
-    const ContainerSpec spec = legacySpec(0, 512, 6000, 2048, {1000, 2048, 2048, 904});
-    std::vector<std::uint8_t> bytes = writeContainerBytes(spec);
-    const ContainerLayout layout = layoutOf(spec);
+    const ContainerPlan plan = legacyPlan(0, 512, 6000, 2048, {1000, 2048, 2048, 904});
+    std::vector<std::uint8_t> bytes = writeContainerBytes(plan);
+    const ContainerLayout layout = layoutOf(plan);
     const std::size_t second = layout.blockOffsets[1];
     storeLe32(&bytes[second + 4], rotateAddChecksum(&bytes[second + 8], 2048));
-    EXPECT_EQ(openAndDecrypt(writeFile("restart.vtxt", bytes), spec.password).code, RESULT_CHECKSUM_FAILED);
+    EXPECT_EQ(openAndDecrypt(writeFile("restart.vtxt", bytes), plan.password).code, RESULT_CHECKSUM_FAILED);
 }
 
 TEST_F(PayloadFiles, CurrentGenerationRefusesBlocksCutShort)
 {
-    ContainerSpec spec = currentSpec(3, 5000, 7, 4096);
-    spec.blockLengths = {1000, 4000};
-    EXPECT_EQ(openAndDecrypt(writeFile("cut.vtxt", writeContainerBytes(spec)), spec.password).code,
+    ContainerPlan plan = currentPlan(3, 5000, 7, 4096);
+    plan.blockLengths = {1000, 4000};
+    EXPECT_EQ(openAndDecrypt(writeFile("cut.vtxt", writeContainerBytes(plan)), plan.password).code,
               RESULT_CHECKSUM_FAILED);
 }
 
 TEST_F(PayloadFiles, OlderFilesRefuseBlocksLongerThanWhatRemains)
 {
-    ContainerSpec spec = legacySpec(1, 512, 5000, 4096, {4096, 904});
-    std::vector<std::uint8_t> bytes = writeContainerBytes(spec);
-    storeLe32(&bytes[layoutOf(spec).blockOffsets[1]], 905);
-    EXPECT_EQ(openAndDecrypt(writeFile("long.vtxt", bytes), spec.password).code, RESULT_CHECKSUM_FAILED);
+    ContainerPlan plan = legacyPlan(1, 512, 5000, 4096, {4096, 904});
+    std::vector<std::uint8_t> bytes = writeContainerBytes(plan);
+    storeLe32(&bytes[layoutOf(plan).blockOffsets[1]], 905);
+    EXPECT_EQ(openAndDecrypt(writeFile("long.vtxt", bytes), plan.password).code, RESULT_CHECKSUM_FAILED);
 }
 
 // ---------------------------------------------------------------------------
@@ -457,29 +473,29 @@ TEST_F(PayloadFiles, OlderFilesRefuseBlocksLongerThanWhatRemains)
 
 TEST_F(PayloadFiles, SmallDestinationReceivesTheFirstBytesAndTheRestIsStillChecked)
 {
-    const ContainerSpec spec = currentSpec(3, 5000, 7, 2048);
-    std::vector<std::uint8_t> bytes = writeContainerBytes(spec);
+    const ContainerPlan plan = currentPlan(3, 5000, 7, 2048);
+    std::vector<std::uint8_t> bytes = writeContainerBytes(plan);
     const std::string path = writeFile("small.vtxt", bytes);
-    const OpenOutcome outcome = openAndDecrypt(path, spec.password, 10);
+    const OpenOutcome outcome = openAndDecrypt(path, plan.password, 10);
     ASSERT_EQ(outcome.code, RESULT_OK);
-    EXPECT_EQ(outcome.text, std::vector<std::uint8_t>(spec.text.begin(), spec.text.begin() + 10));
+    EXPECT_EQ(outcome.text, std::vector<std::uint8_t>(plan.text.begin(), plan.text.begin() + 10));
 
-    flipByte(&bytes, layoutOf(spec).trailerOffset - 1);
-    EXPECT_EQ(openAndDecrypt(writeFile("small-damaged.vtxt", bytes), spec.password, 10).code, RESULT_CHECKSUM_FAILED);
+    flipByte(&bytes, layoutOf(plan).trailerOffset - 1);
+    EXPECT_EQ(openAndDecrypt(writeFile("small-damaged.vtxt", bytes), plan.password, 10).code, RESULT_CHECKSUM_FAILED);
     EXPECT_EQ(openAndDecrypt(path, u"other", 10).code, RESULT_WRONG_PASSWORD);
 }
 
 TEST_F(PayloadFiles, ShortTextIntoASmallerDestination)
 {
-    const ContainerSpec spec = shortSpec(20);
-    const std::string path = writeFile("short.vtxt", writeContainerBytes(spec));
+    const ContainerPlan plan = shortPlan(20);
+    const std::string path = writeFile("short.vtxt", writeContainerBytes(plan));
     SessionPtr session = makeSession();
     ASSERT_EQ(openContainer(session.get(), toUtf16(path).c_str()), RESULT_OK);
-    setupKey(session.get(), spec.password.c_str());
+    setupKey(session.get(), plan.password.c_str());
     std::vector<std::uint8_t> destination(12, 0xEE);
     destination.resize(16, 0xEE);
     ASSERT_EQ(decryptPayload(session.get(), destination.data(), 12), RESULT_OK);
-    EXPECT_TRUE(std::equal(spec.text.begin(), spec.text.begin() + 12, destination.begin()));
+    EXPECT_TRUE(std::equal(plan.text.begin(), plan.text.begin() + 12, destination.begin()));
     EXPECT_EQ(destination[12], 0xEE) << "nothing written past the capacity";
     EXPECT_EQ(headerPlainSize(session->header), 20u);
 }
@@ -489,35 +505,35 @@ TEST_F(PayloadFiles, ShortTextIntoASmallerDestination)
 
 TEST_F(PayloadFiles, EveryFailedReadGivesReadFailed)
 {
-    const ContainerSpec spec = currentSpec(3, 5000, 7, 2048);
-    const std::string path = writeFile("reads.vtxt", writeContainerBytes(spec));
+    const ContainerPlan plan = currentPlan(3, 5000, 7, 2048);
+    const std::string path = writeFile("reads.vtxt", writeContainerBytes(plan));
     resetFaults();
-    ASSERT_EQ(openAndDecrypt(path, spec.password).code, RESULT_OK);
+    ASSERT_EQ(openAndDecrypt(path, plan.password).code, RESULT_OK);
     const std::uint64_t reads = ioCallCount(FAULT_READ);
     ASSERT_GE(reads, 8u);  // header, three block headers and blocks, trailer
     // The payload's reads come after the header's: fail each of them in turn.
     for (std::uint64_t k = reads - 6; k <= reads; ++k) {
         resetFaults();
         armFault(FAULT_READ, k, false);
-        EXPECT_EQ(openAndDecrypt(path, spec.password).code, RESULT_READ_FAILED) << "read " << k;
+        EXPECT_EQ(openAndDecrypt(path, plan.password).code, RESULT_READ_FAILED) << "read " << k;
         EXPECT_EQ(injectedFailureCount(), 1u);
     }
 }
 
 TEST_F(PayloadFiles, EveryFailedWriteGivesWriteFailed)
 {
-    const ContainerSpec spec = currentSpec(3, 5000, 7, 2048);
-    const std::vector<std::uint8_t> model = writeContainerBytes(spec);
+    const ContainerPlan plan = currentPlan(3, 5000, 7, 2048);
+    const std::vector<std::uint8_t> model = writeContainerBytes(plan);
     for (std::uint64_t k = 1;; ++k) {
         SessionPtr session = makeSession();
         loadHeader(model.data(), &session->header);
-        setupKey(session.get(), spec.password.c_str());
+        setupKey(session.get(), plan.password.c_str());
         const std::string path = pathFor("w" + std::to_string(k) + ".vtxt");
         session->targetFile = createNewFile(toUtf16(path).c_str());
         ASSERT_NE(session->targetFile, INVALID_FILE);
         resetFaults();
         armFault(FAULT_WRITE, k, false);
-        const ResultCode code = encryptPayload(session.get(), spec.text.data());
+        const ResultCode code = encryptPayload(session.get(), plan.text.data());
         if (injectedFailureCount() == 0) {
             EXPECT_EQ(code, RESULT_OK);
             EXPECT_EQ(k, 1u + 1u + 3u * 2u + 1u) << "header, three blocks with their headers, trailer";
@@ -560,6 +576,11 @@ struct ShuffleCase {
     std::uint32_t n;
     std::uint32_t level;
 };
+
+void PrintTo(const ShuffleCase& c, std::ostream* out)
+{
+    *out << "scheme " << c.scheme << ", n " << c.n << ", level " << c.level;
+}
 
 class BuildShuffle : public ::testing::TestWithParam<ShuffleCase> {};
 

@@ -149,7 +149,13 @@ TEST_F(Keyboard, CtrlNWithUnsavedChangesAsksFirst)
     FocusEditor();
     Type({}, 'X');
     DialogResponder responder(uiThread(), app()->findDialog, {[](HWND dialog) { ClickButton(dialog, IDNO); }});
-    Type(CTRL, 'N');
+    {
+        // Not through Type: the keys that follow may reach the dialog instead.
+        KeyInput keys;
+        keys.Down(VK_CONTROL);
+        keys.Tap('N');
+    }
+    EXPECT_TRUE(PumpUntil([&]() { return responder.Answered() == 1 && EditText().empty(); }));
     const std::vector<DialogReport> seen = responder.Finish();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, L"Do you want to save changes?");

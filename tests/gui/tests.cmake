@@ -12,3 +12,9 @@ tarnwick_add_gtest(gui_tests
     SOURCES ${GUI_TESTS} $<TARGET_OBJECTS:tarnwick_resources>
     LIBS tarnwick_app version
     TIMEOUT 900)
+
+# Not a test: drives the editor for `make screenshot`.
+add_executable(screenshot_driver gui/screenshot_driver.cpp)
+if(MINGW)
+    target_link_options(screenshot_driver PRIVATE -municode)
+endif()

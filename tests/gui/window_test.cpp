@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/view_settings.h"
 #include "gui/gui_harness.h"
 #include "resources/resource.h"
 
@@ -594,6 +595,121 @@ TEST_F(MainWindow, FindCommandOnAnEmptyDocumentShowsNothing)
     EXPECT_EQ(WindowText(app()->findDialog), L"Find First");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(app()->findDialog, IDOK)));
     EXPECT_EQ(GetFocus(), GetDlgItem(app()->findDialog, IDC_FIND_TEXT));
+}
+
+}  // namespace
+
+namespace {
+
+// Records the texts an edit control is given, to see what WipeEditText writes.
+std::vector<std::wstring>* recordedTexts = nullptr;
+WNDPROC recordedProc = nullptr;
+
+LRESULT CALLBACK RecordTexts(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT && recordedTexts != nullptr) {
+        recordedTexts->push_back(reinterpret_cast<const wchar_t*>(lParam));
+    }
+    return CallWindowProcW(recordedProc, window, message, wParam, lParam);
+}
+
+struct WipeCase {
+    int length;
+    std::size_t blanks;
+};
+
+class WipeText : public ::testing::TestWithParam<WipeCase> {};
+
+TEST_P(WipeText, OverwritesWithBlanksThenEmpties)
+{
+    HWND edit = CreateWindowExW(0, L"EDIT", nullptr, WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(edit, nullptr);
+    SendMessageW(edit, EM_LIMITTEXT, 0x800000, 0);
+    const std::wstring text(static_cast<std::size_t>(GetParam().length), L'k');
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    std::vector<std::wstring> texts;
+    recordedTexts = &texts;
+    recordedProc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordTexts)));
+
+    WipeEditText(edit);
+
+    recordedTexts = nullptr;
+    EXPECT_EQ(GetWindowTextLengthW(edit), 0);
+    std::vector<std::wstring> expected;
+    if (GetParam().blanks > 0 || GetParam().length > 0) {
+        expected.push_back(std::wstring(GetParam().blanks, L' '));
+    }
+    expected.push_back(L"");
+    EXPECT_EQ(texts, expected);
+    DestroyWindow(edit);
+}
+
+// n characters are overwritten by n - 1 blanks, at most 4095 of them.
+INSTANTIATE_TEST_SUITE_P(Lengths, WipeText,
+                         ::testing::Values(WipeCase{0, 0}, WipeCase{1, 0}, WipeCase{2, 1}, WipeCase{100, 99},
+                                           WipeCase{4096, 4095}, WipeCase{10000, 4095}));
+
+TEST(CenterWindow, CentresOverAWindowOrTheWorkArea)
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 100, 80, 601, 400, nullptr, nullptr,
+                                 instance, nullptr);
+    HWND child = CreateWindowExW(0, L"STATIC", L"centred", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, owner, nullptr,
+                                 instance, nullptr);
+    ASSERT_NE(owner, nullptr);
+    ASSERT_NE(child, nullptr);
+
+    CenterWindow(child, owner);
+    RECT placed{};
+    GetWindowRect(child, &placed);
+    EXPECT_EQ(placed.left, 100 + (601 - 200) / 2);
+    EXPECT_EQ(placed.top, 80 + (400 - 100) / 2);
+    EXPECT_EQ(placed.right - placed.left, 200);
+
+    RECT area{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    CenterWindow(child, nullptr);
+    GetWindowRect(child, &placed);
+    EXPECT_EQ(placed.left, area.left + ((area.right - area.left) - 200) / 2);
+    EXPECT_EQ(placed.top, area.top + ((area.bottom - area.top) - 100) / 2);
+
+    DestroyWindow(child);
+    DestroyWindow(owner);
+}
+
+class ReadOnlyView : public EditorTest {};
+
+TEST_F(ReadOnlyView, ReadOnlyEditorIsPaintedInTheReadOnlyColour)
+{
+    StartEditor();
+    Command(IDM_THEME_EMERALD);
+    SendMessageW(edit(), EM_SETREADONLY, TRUE, 0);
+    RedrawWindow(edit(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    HDC dc = GetDC(edit());
+    const COLORREF pixel = GetPixel(dc, 2, 2);
+    ReleaseDC(edit(), dc);
+    EXPECT_EQ(pixel, RGB(0, 88, 0));
+
+    SendMessageW(edit(), EM_SETREADONLY, FALSE, 0);
+    RedrawWindow(edit(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    dc = GetDC(edit());
+    const COLORREF editable = GetPixel(dc, 2, 2);
+    ReleaseDC(edit(), dc);
+    EXPECT_EQ(editable, RGB(0, 64, 0));
+}
+
+TEST_F(ReadOnlyView, ActivationPutsTheFocusIntoTheEditor)
+{
+    StartEditor();
+    SetFocus(nullptr);
+    SendMessageW(main(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(GetFocus(), edit());
+    SetFocus(nullptr);
+    SendMessageW(main(), WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_NE(GetFocus(), edit());
+    EXPECT_NE(GetClassLongPtrW(main(), GCLP_HICON), 0);
 }
 
 }  // namespace

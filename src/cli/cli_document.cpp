@@ -1,0 +1,165 @@
+#include "cli/cli_document.h"
+
+#include <cstring>
+
+#include "cli/cli_console.h"
+#include "cli/cli_password.h"
+#include "cli/cli_progress.h"
+#include "cipher/key_setup.h"
+#include "cipher/payload.h"
+#include "container/container_session.h"
+#include "platform/secure_wipe.h"
+#include "text/text_encoding.h"
+
+bool withinOpenLimits(const ContainerHeader& header)
+{
+    if (header.plainSizeHigh != 0 || header.plainSizeLow > TEXT_SIZE_LIMIT) {
+        return false;
+    }
+    const double mebibytes = static_cast<double>(header.plainSizeLow) / 1048576.0;
+    const double weighted = mebibytes * (static_cast<double>(header.shuffleLevel) + 1.0) + 0.5;
+    return static_cast<std::uint64_t>(weighted) <= 1024;
+}
+
+std::uint32_t shuffleLevelFor(std::uint64_t bytes)
+{
+    const std::uint64_t level = 8388608 / (bytes + 1);
+    if (level < 7) {
+        return 7;
+    }
+    if (level > 12800) {
+        return 12800;
+    }
+    return static_cast<std::uint32_t>(level);
+}
+
+bool isWideEntry(const ContainerHeader& header)
+{
+    static const char16_t WIDE_ENTRY[] = u"vellic_w.txt";
+    return std::memcmp(header.entryName, WIDE_ENTRY, sizeof WIDE_ENTRY) == 0;
+}
+
+bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
+{
+    const std::size_t bytes = stored->size();
+    const std::size_t units = bytes / 2;
+    // The two spare zero bytes behind the data terminate the last unit.
+    terminateUtf16(stored->data(), bytes);
+    if (!out->reserve(4 * units + 1)) {
+        return false;
+    }
+    auto* text = reinterpret_cast<char16_t*>(stored->data());
+    std::size_t position = 0;
+    for (;;) {
+        repairSurrogates(text + position);
+        std::size_t length = 0;
+        while (position + length < units && text[position + length] != 0) {
+            ++length;
+        }
+        const std::size_t written = encodeUtf8(text + position, out->data() + out->size());
+        out->resize(out->size() + written - 1);
+        position += length;
+        if (position >= units) {
+            break;
+        }
+        const std::uint8_t zero = 0;
+        out->append(&zero, 1);  // a NUL inside the text is kept as a NUL
+        ++position;
+    }
+    return true;
+}
+
+int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer* out)
+{
+    std::uint8_t* bytes = input->data();
+    std::size_t count = input->size();
+    if (count % 2 != 0) {
+        printError(name + ": an odd number of bytes cannot be UTF-16 text");
+        return EXIT_OTHER_FAILURE;
+    }
+    bool bigEndian = false;
+    std::size_t skip = 0;
+    if (count >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        skip = 2;
+    } else if (count >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        bigEndian = true;
+        skip = 2;
+    } else {
+        bigEndian = detectEncoding(bytes, count) == TEXT_UTF16BE;
+    }
+    if (bigEndian) {
+        swapByteOrder(bytes, count);
+    }
+    auto* text = reinterpret_cast<char16_t*>(bytes + skip);
+    const std::size_t units = (count - skip) / 2;
+    for (std::size_t k = 0; k < units; ++k) {
+        if (text[k] == 0) {
+            printError(name + ": the UTF-16 text holds a NUL character, which the editor cannot keep");
+            return EXIT_OTHER_FAILURE;
+        }
+    }
+    // The spare zero bytes terminate the text; the mark (skip) is not stored,
+    // as the editor does not keep it.
+    repairSurrogates(text);
+    if (!out->reserve(4 * units + 1)) {
+        return reportResult(RESULT_OUT_OF_MEMORY, name);
+    }
+    const std::size_t written = encodeUtf8(text, out->data());
+    out->resize(written - 1);
+    if (out->size() > TEXT_SIZE_LIMIT) {
+        return reportResult(RESULT_LIMIT_EXCEEDED, name);
+    }
+    return 0;
+}
+
+int readDocument(const ContainerInput& input, const PasswordSource& source, const char* progressLabel,
+                 OpenedDocument* document)
+{
+    LockedRecord<ContainerSession> session;
+    LockedRecord<PasswordRecord> password;
+    if (!session || !password) {
+        return reportResult(RESULT_OUT_OF_MEMORY, input.name());
+    }
+    initSession(session.get());
+    ResultCode code = openContainer(session.get(), input.path());
+    document->header = session->header;
+    document->generation = session->generation;
+    if (code != RESULT_OK) {
+        teardownSession(session.get());
+        return reportResult(code, input.name());
+    }
+    // Refuse what the editor refuses before anything large is allocated.
+    if (!withinOpenLimits(session->header)) {
+        teardownSession(session.get());
+        return reportResult(RESULT_LIMIT_EXCEEDED, input.name());
+    }
+    const std::uint32_t capacity = session->header.plainSizeLow;
+    if (!document->stored.reserve(capacity)) {
+        teardownSession(session.get());
+        return reportResult(RESULT_OUT_OF_MEMORY, input.name());
+    }
+    const int status = readPassword(source, session->header.hint, password.get());
+    if (status != 0) {
+        teardownSession(session.get());
+        return status;
+    }
+    setupKey(session.get(), password->units);
+    wipeObject(*password);
+    code = session->result;
+    if (code == RESULT_OK) {
+        const FileHandle sourceFile = session->sourceFile;
+        ProgressMeter progress(progressLabel, input.size(), input.size(),
+                               [sourceFile] { return filePosition(sourceFile); });
+        code = decryptPayload(session.get(), document->stored.data(), capacity);
+        progress.finish(code == RESULT_OK);
+    }
+    teardownSession(session.get());
+    document->header.plainSizeLow = session->header.plainSizeLow;  // a short text's real length
+    if (code != RESULT_OK) {
+        document->stored.release();
+        return reportResult(code, input.name());
+    }
+    const std::uint64_t length = headerPlainSize(session->header);
+    document->stored.resize(static_cast<std::size_t>(length < capacity ? length : capacity));
+    return 0;
+}

@@ -1,0 +1,182 @@
+// The save reads its temporary file back and deciphers it before the file
+// takes the document's name: a file that does not hold exactly the saved text
+// never replaces the old document.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "container/container_session.h"
+#include "platform/fault_injection.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes sampleText(std::size_t n, std::uint8_t salt = 0)
+{
+    Bytes text(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        text[k] = static_cast<std::uint8_t>('a' + (k * 7 + salt) % 26);
+    }
+    return text;
+}
+
+class VerifiedSave : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetFaults();
+        initSession(session.get());
+    }
+    void TearDown() override
+    {
+        resetFaults();
+    }
+
+    ResultCode save(const Bytes& text, const std::string& path, const char16_t* password = u"pw")
+    {
+        const std::u16string wide = toUtf16(path);
+        return saveContainer(session.get(), text.empty() ? nullptr : text.data(), text.size(), wide.c_str(), password,
+                             u"hint", 3);
+    }
+
+    bool verify(const std::string& path, const Bytes& text, const char16_t* password = u"pw")
+    {
+        const std::u16string wide = toUtf16(path);
+        return verifySavedContainer(wide.c_str(), text.empty() ? nullptr : text.data(), text.size(), password);
+    }
+
+    std::unique_ptr<ContainerSession> session = std::make_unique<ContainerSession>();
+    std::string directory = makeTempDir("verified-save");
+    std::string target = joinPath(directory, "notes.vtxt");
+};
+
+// What a file must hold for the read-back to accept it: a table of files that
+// were changed after writing, or texts it is compared with.
+struct ReadBackCase {
+    const char* name;
+    std::size_t textLength;
+    // Changes the written file or the text it is compared with.
+    void (*alter)(Bytes* file, Bytes* text);
+    const char16_t* password;
+    bool accepted;
+};
+
+const ReadBackCase READ_BACK_CASES[] = {
+    {"IntactMultiBlock", 3 * 1048576 + 5, [](Bytes*, Bytes*) {}, u"pw", true},
+    {"IntactShort", 7, [](Bytes*, Bytes*) {}, u"pw", true},
+    {"IntactEmpty", 0, [](Bytes*, Bytes*) {}, u"pw", true},
+    {"WrongPassword", 5000, [](Bytes*, Bytes*) {}, u"other", false},
+    {"CiphertextByteChanged", 5000, [](Bytes* file, Bytes*) { (*file)[1024 + 8 + 100] ^= 0x10; }, u"pw", false},
+    {"HeaderByteChanged", 5000, [](Bytes* file, Bytes*) { (*file)[200] ^= 0x01; }, u"pw", false},
+    {"TrailerCut", 5000, [](Bytes* file, Bytes*) { file->resize(file->size() - 12); }, u"pw", false},
+    {"LastBlockCut", 3 * 1048576 + 5, [](Bytes* file, Bytes*) { file->resize(file->size() - 16 - 3); }, u"pw", false},
+    {"TextOneByteLonger", 5000, [](Bytes*, Bytes* text) { text->push_back('x'); }, u"pw", false},
+    {"TextOneByteShorter", 5000, [](Bytes*, Bytes* text) { text->pop_back(); }, u"pw", false},
+    {"TextWithOtherSum", 5000, [](Bytes*, Bytes* text) { (*text)[4321] ^= 0x01; }, u"pw", false},
+    {"ShortTextWithOtherSum", 9, [](Bytes*, Bytes* text) { (*text)[0] ^= 0x04; }, u"pw", false},
+    {"ShortTextOneByteLonger", 9, [](Bytes*, Bytes* text) { text->push_back('x'); }, u"pw", false},
+};
+
+class ReadBack : public VerifiedSave, public ::testing::WithParamInterface<ReadBackCase> {};
+
+TEST_P(ReadBack, AcceptsOnlyTheSavedText)
+{
+    const ReadBackCase& c = GetParam();
+    Bytes text = sampleText(c.textLength);
+    ASSERT_EQ(save(text, target), RESULT_OK);
+    Bytes file = readBytes(target);
+    c.alter(&file, &text);
+    const std::string altered = joinPath(directory, "altered.vtxt");
+    writeBytes(altered, file);
+    EXPECT_EQ(verify(altered, text, c.password), c.accepted);
+}
+
+std::string readBackName(const ::testing::TestParamInfo<ReadBackCase>& param)
+{
+    return param.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ReadBack, ::testing::ValuesIn(READ_BACK_CASES), readBackName);
+
+TEST_F(VerifiedSave, MissingFileIsNotAccepted)
+{
+    EXPECT_FALSE(verify(joinPath(directory, "absent.vtxt"), sampleText(40)));
+}
+
+// Every call of the read-back failing, one at a time: the save reports a
+// failed write, the old document stays byte for byte, no temporary file is
+// left, and the header of the session still describes the text just saved.
+TEST_F(VerifiedSave, FailedReadBackKeepsTheOldDocument)
+{
+    const Bytes oldText = sampleText(2500, 3);
+    ASSERT_EQ(save(oldText, target), RESULT_OK);
+    const Bytes oldFile = readBytes(target);
+    const Bytes newText = sampleText(2 * 1048576 + 77, 9);
+
+    resetFaults();
+    ASSERT_EQ(save(newText, target), RESULT_OK);
+    const std::uint64_t opens = ioCallCount(FAULT_OPEN);
+    const std::uint64_t reads = ioCallCount(FAULT_READ);
+    ASSERT_EQ(opens, 1u) << "the save does not read its file back";
+    ASSERT_GE(reads, 5u);
+    writeBytes(target, oldFile);
+
+    struct Fault {
+        std::uint32_t kind;
+        std::uint64_t k;
+    };
+    std::vector<Fault> faults{{FAULT_OPEN, 1}};
+    for (std::uint64_t k = 1; k <= reads; ++k) {
+        faults.push_back({FAULT_READ, k});
+    }
+    for (const Fault& f : faults) {
+        resetFaults();
+        armFault(f.kind, f.k, false);
+        const std::string context = "kind " + std::to_string(f.kind) + " call " + std::to_string(f.k);
+        EXPECT_EQ(save(newText, target), RESULT_WRITE_FAILED) << context;
+        EXPECT_EQ(injectedFailureCount(), 1u) << context;
+        EXPECT_EQ(readBytes(target), oldFile) << context;
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
+        EXPECT_EQ(session->sourceFile, INVALID_FILE) << context;
+    }
+    resetFaults();
+    EXPECT_TRUE(verify(target, oldText));
+}
+
+// The close of the read-back is the last call before the replacement; a
+// failure there keeps the old document too.
+TEST_F(VerifiedSave, FailedCloseOfTheReadBackKeepsTheOldDocument)
+{
+    ASSERT_EQ(save(sampleText(100, 1), target), RESULT_OK);
+    const Bytes oldFile = readBytes(target);
+    resetFaults();
+    ASSERT_EQ(save(sampleText(100, 1), target), RESULT_OK);
+    const std::uint64_t closes = ioCallCount(FAULT_CLOSE);
+    ASSERT_EQ(closes, 2u);  // the written file, then the read-back
+    writeBytes(target, oldFile);
+
+    resetFaults();
+    armFault(FAULT_CLOSE, closes, false);
+    EXPECT_EQ(save(sampleText(300, 2), target), RESULT_WRITE_FAILED);
+    EXPECT_EQ(readBytes(target), oldFile);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"});
+}
+
+// A verified save leaves the header of what it wrote in the session, as an
+// unverified one did: the save job reads plainSize from it afterwards.
+TEST_F(VerifiedSave, SessionKeepsTheHeaderItWrote)
+{
+    const Bytes text = sampleText(123457);
+    ASSERT_EQ(save(text, target), RESULT_OK);
+    EXPECT_EQ(headerPlainSize(session->header), text.size());
+    EXPECT_EQ(session->sourceFile, INVALID_FILE);
+    EXPECT_EQ(session->targetFile, INVALID_FILE);
+    EXPECT_TRUE(verify(target, text));
+}
+
+}  // namespace
