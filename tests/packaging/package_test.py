@@ -169,8 +169,9 @@ class WinePrefix:
         self.remove()
         result = run(["cp", "-a", template, self.path])
         check(result.returncode == 0, "copying the Wine prefix failed: " + result.stderr)
-        # One wineserver for the whole scenario, ended by its last case.
-        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+        # One wineserver for the whole scenario, ended by its last case; should that case
+        # never run, it ends itself five minutes after the last Wine process.
+        subprocess.Popen(["wineserver", "-p300"], env=self.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=60)
 
     def exists(self):
