@@ -24,6 +24,10 @@ run: build-windows
 test: deps
 	bash scripts/run-tests.sh
 
+# A picture of the editor window with a little text in it: build/screenshot.png.
+screenshot: build-windows
+	bash scripts/screenshot.sh
+
 # Save and open throughput and key setup cost (Release build, Google Benchmark).
 bench: deps
 	cmake --preset linux-bench

@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ make python3 git
     googletest libbenchmark-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-    wine wine64 xvfb xauth x11-apps imagemagick
+    wine wine64 fonts-wine fonts-liberation2 xvfb xauth x11-apps imagemagick
     clang libclang-rt-14-dev
     wixl msitools zip unzip dpkg-dev file x11-utils
 )

@@ -46,5 +46,21 @@ tarnwick_wine_init() {
             wineboot -i >/dev/null 2>&1 || true
             wineserver -w
         fi
+        # Wine's own fonts (Tahoma for dialogs, Marlett for the caption
+        # buttons and check marks) are not found in this Wine's data folder;
+        # the prefix's Fonts folder is always read.
+        local font
+        for font in /usr/share/wine/fonts/*.ttf; do
+            if [ -f "$font" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")" ]; then
+                ln -s "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")"
+            fi
+        done
+        # Windows that Wine does not hand to a window manager: on a display
+        # without one, hiding or destroying a managed window waits two seconds
+        # for a state change that never comes.
+        if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+            wineserver -w
+        fi
     ) 9>"$(dirname "$WINEPREFIX")/.wine-prefix.lock"
 }

@@ -1,1 +1,9 @@
-set(APP_SOURCES app/app_placeholder.cpp)
+# Everything of the program but wWinMain (main.cpp), so that the GUI tests link it.
+set(APP_SOURCES
+    app/app_entry.cpp
+    app/app_state.cpp
+    app/edit_keyboard.cpp
+    app/main_window.cpp
+    app/menu_state.cpp
+    app/settings.cpp
+    app/view_settings.cpp)

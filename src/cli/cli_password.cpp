@@ -87,19 +87,26 @@ bool readSome(SourceHandle source, std::uint8_t* buffer, std::size_t count, std:
 LineStatus readLine(SourceHandle source, LineRecord* line)
 {
     line->length = 0;
+    LineStatus status = LineStatus::Ok;
+    std::uint8_t byte = 0;
     for (;;) {
-        std::uint8_t byte = 0;
         std::size_t got = 0;
         if (!readSome(source, &byte, 1, &got)) {
-            return LineStatus::Failed;
+            status = LineStatus::Failed;
+            break;
         }
         if (got == 0 || byte == '\n') {
             break;
         }
         if (line->length == LINE_CAPACITY) {
-            return LineStatus::TooLong;
+            status = LineStatus::TooLong;
+            break;
         }
         line->bytes[line->length++] = byte;
+    }
+    wipeObject(byte);
+    if (status != LineStatus::Ok) {
+        return status;
     }
     if (line->length > 0 && line->bytes[line->length - 1] == '\r') {
         line->bytes[--line->length] = 0;

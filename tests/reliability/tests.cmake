@@ -28,3 +28,21 @@ endif()
 
 # The read-back before a save replaces a document: natively and under Wine.
 tarnwick_add_gtest(reliability_core_tests SOURCES reliability/verified_save_test.cpp LIBS tarnwick_core_testing)
+
+# vtxt from the outside: hostile headers, and its memory while it holds a
+# password. Linux only (processes, resource limits, /proc).
+if(NOT WIN32)
+    tarnwick_add_gtest(reliability_vtxt_tests
+        SOURCES reliability/hostile_header_test.cpp reliability/vtxt_memory_test.cpp reliability/child_process.cpp
+        LIBS tarnwick_core)
+    target_compile_definitions(reliability_vtxt_tests PRIVATE TARNWICK_VTXT_PATH="$<TARGET_FILE:vtxt>")
+    add_dependencies(reliability_vtxt_tests vtxt)
+endif()
+
+# SIGKILL at random moments of replacing a document; the long run is
+# scripts/crash-consistency.sh with its default of 200 kills.
+if(NOT WIN32)
+    add_test(NAME CrashConsistency.ThirtyKillsDuringReplacement
+             COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/crash-consistency.sh --kills 30 --lines 40000 --vtxt $<TARGET_FILE:vtxt>)
+    set_tests_properties(CrashConsistency.ThirtyKillsDuringReplacement PROPERTIES TIMEOUT 600)
+endif()

@@ -1,1 +1,0 @@
-// Placeholder of the skeleton; replaced by the implementation.

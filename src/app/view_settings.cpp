@@ -1,0 +1,235 @@
+#include <windows.h>
+
+#include "app/view_settings.h"
+
+#include <algorithm>
+#include <new>
+
+#include "app/app_state.h"
+#include "app/edit_keyboard.h"
+#include "dialogs/message_dialogs.h"
+#include "jobs/result_codes.h"
+#include "platform/secure_wipe.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr ThemeColors THEMES[THEME_COUNT] = {
+    {RGB(255, 255, 255), RGB(0, 0, 0), RGB(240, 240, 240)},      // 0 Windows Default (not painted)
+    {RGB(255, 255, 255), RGB(0, 0, 0), RGB(240, 240, 240)},      // 1 White
+    {RGB(24, 20, 6), RGB(240, 192, 0), RGB(50, 46, 28)},         // 2 Amber
+    {RGB(56, 56, 56), RGB(208, 208, 208), RGB(76, 76, 76)},      // 3 Gray
+    {RGB(0, 0, 0), RGB(255, 255, 255), RGB(36, 36, 36)},         // 4 Black
+    {RGB(0, 0, 102), RGB(0, 204, 255), RGB(0, 0, 126)},          // 5 Royal
+    {RGB(0, 64, 0), RGB(56, 255, 56), RGB(0, 88, 0)},            // 6 Emerald
+    {RGB(72, 0, 0), RGB(255, 96, 96), RGB(96, 0, 0)},            // 7 Crimson
+    {RGB(242, 230, 255), RGB(48, 0, 112), RGB(226, 214, 239)},   // 8 Lavender
+    {RGB(229, 248, 224), RGB(36, 60, 41), RGB(213, 232, 208)},   // 9 Mint
+    {RGB(255, 228, 241), RGB(128, 0, 64), RGB(239, 212, 225)},   // 10 Pink
+    {RGB(223, 240, 255), RGB(64, 64, 128), RGB(207, 224, 239)},  // 11 Sky
+    {RGB(255, 243, 195), RGB(40, 40, 40), RGB(239, 227, 179)},   // 12 Yellow
+    {RGB(217, 208, 191), RGB(81, 63, 39), RGB(192, 180, 160)},   // 13 Khaki
+    {RGB(75, 60, 51), RGB(223, 187, 161), RGB(91, 76, 67)},      // 14 Hazel
+};
+
+constexpr int WIPE_CHUNK = 4096;
+
+}  // namespace
+
+ThemeColors ThemeColorsFor(std::int32_t theme)
+{
+    if (theme < 2 || theme >= THEME_COUNT) {
+        return THEMES[1];
+    }
+    return THEMES[theme];
+}
+
+const wchar_t* FontFaceName(std::int32_t face)
+{
+    switch (face) {
+        case FONT_FACE_COURIER_NEW:
+            return L"Courier New";
+        case FONT_FACE_CONSOLAS:
+            return L"Consolas";
+        default:
+            return L"Lucida Console";
+    }
+}
+
+int FontPixelHeight(std::int32_t size, std::int32_t dpi)
+{
+    return (dpi * size + BASE_DPI / 2) / BASE_DPI;
+}
+
+int CreateEditControl(HWND parent)
+{
+    AppState* app = gApp;
+    if (app->editWindow != nullptr) {
+        SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(app->editClassProc));
+        WipeEditText(app->editWindow);
+        DestroyWindow(app->editWindow);
+        app->editWindow = nullptr;
+    }
+
+    const DWORD style = app->wordWrap != 0 ? EDIT_STYLE_WRAP : EDIT_STYLE_NO_WRAP;
+    app->editWindow = CreateWindowExW(0, L"EDIT", nullptr, style, 0, 0, 100, 100, parent,
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_EDIT)), app->instance, nullptr);
+    if (app->editWindow == nullptr) {
+        wipeObject(app->passwordEntry);
+        ShowResultCode(parent, RESULT_WINDOW_FAILED);
+        PostMessageW(parent, WM_CLOSE, 0, 0);
+        return 0;
+    }
+
+    app->editClassProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditSubclassProc)));
+    ApplyFont(app->fontSize, app->fontFace, app->dpi);
+    // ApplyFont leaves an unchanged font alone, so a new control must be given it here.
+    SendMessageW(app->editWindow, WM_SETFONT, reinterpret_cast<WPARAM>(app->editFont), FALSE);
+    SendMessageW(app->editWindow, EM_LIMITTEXT, static_cast<WPARAM>(EDIT_TEXT_LIMIT), 0);
+    ApplyMargin(app->margin);
+    SetFocus(app->editWindow);
+    return 1;
+}
+
+void ApplyFont(std::int32_t size, std::int32_t face, std::int32_t dpi)
+{
+    AppState* app = gApp;
+    size = std::clamp(size, FONT_SIZE_MIN, FONT_SIZE_MAX);
+    HFONT retired = nullptr;
+    if (size != app->fontSize || face != app->fontFace || dpi != app->dpi) {
+        app->fontSize = size;
+        app->fontFace = face;
+        app->dpi = dpi;
+        retired = app->editFont;
+        app->editFont = nullptr;
+    }
+    if (app->editFont == nullptr) {
+        app->editFont =
+            CreateFontW(FontPixelHeight(size, dpi), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, FontFaceName(face));
+        SendMessageW(app->editWindow, WM_SETFONT, reinterpret_cast<WPARAM>(app->editFont), FALSE);
+        ApplyMargin(app->margin);
+        InvalidateRect(app->editWindow, nullptr, TRUE);
+    }
+    // Deleted only once the control no longer selects it.
+    if (retired != nullptr) {
+        DeleteObject(retired);
+    }
+}
+
+void ApplyColorTheme(std::int32_t theme)
+{
+    AppState* app = gApp;
+    const ThemeColors colors = ThemeColorsFor(theme);
+    app->backColor = colors.back;
+    app->textColor = colors.text;
+    app->readOnlyBackColor = colors.readOnlyBack;
+    if (theme != app->colorTheme) {
+        app->colorTheme = theme;
+        InvalidateRect(app->editWindow, nullptr, TRUE);
+    }
+}
+
+void ApplyMargin(std::int32_t step)
+{
+    AppState* app = gApp;
+    app->margin = std::clamp(step, MARGIN_MIN, MARGIN_MAX);
+    RECT client{};
+    if (app->editWindow == nullptr || !GetClientRect(app->editWindow, &client)) {
+        return;
+    }
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    // Capped so that a small window keeps most of its width and height for text.
+    int horizontal = (app->dpi * app->margin + BASE_DPI / 2) / BASE_DPI;
+    if (horizontal > (width >> 3)) {
+        horizontal = width >> 3;
+    }
+    int vertical = (app->dpi * (app->margin - MARGIN_MIN) + BASE_DPI) / (2 * BASE_DPI);
+    if (vertical >= (height >> 5)) {
+        vertical = height >> 5;
+    }
+    RECT format{horizontal, vertical, width - horizontal, height - vertical};
+    SendMessageW(app->editWindow, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));
+}
+
+void FitEditControl(int width, int height)
+{
+    AppState* app = gApp;
+    SetWindowPos(GetDlgItem(app->mainWindow, IDC_EDIT), nullptr, 0, 0, width, height, SWP_NOACTIVATE | SWP_NOZORDER);
+    ApplyMargin(app->margin);
+}
+
+void ToggleWordWrap()
+{
+    AppState* app = gApp;
+    if (DeferCommand(app, PENDING_WORD_WRAP)) {
+        return;
+    }
+    RECT client{};
+    GetClientRect(app->mainWindow, &client);
+    const int length = GetWindowTextLengthW(app->editWindow);
+
+    if (length <= 0) {
+        app->wordWrap = 1 - app->wordWrap;
+        if (CreateEditControl(app->mainWindow) != 0) {
+            FitEditControl(client.right, client.bottom);
+        }
+        return;
+    }
+
+    const auto capacity = static_cast<std::size_t>(length) + 1;
+    auto* text = new (std::nothrow) wchar_t[capacity];
+    if (text == nullptr) {
+        wipeObject(app->passwordEntry);
+        ShowResultCode(app->mainWindow, RESULT_OUT_OF_MEMORY);
+        return;
+    }
+    secureWipe(text, capacity * sizeof(wchar_t));
+    SendMessageW(app->editWindow, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text));
+    const LRESULT modified = SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0);
+
+    app->wordWrap = 1 - app->wordWrap;
+    if (CreateEditControl(app->mainWindow) != 0) {
+        FitEditControl(client.right, client.bottom);
+        SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        SendMessageW(app->editWindow, EM_SETMODIFY, static_cast<WPARAM>(modified), 0);
+    }
+    secureWipe(text, capacity * sizeof(wchar_t));
+    delete[] text;
+}
+
+void WipeEditText(HWND control)
+{
+    const int length = GetWindowTextLengthW(control);
+    if (length > 0) {
+        const int count = std::min(length, WIPE_CHUNK);
+        auto* blanks = new (std::nothrow) wchar_t[static_cast<std::size_t>(count)];
+        if (blanks != nullptr) {
+            std::fill(blanks, blanks + count - 1, L' ');
+            blanks[count - 1] = L'\0';
+            SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(blanks));
+            delete[] blanks;
+        }
+    }
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+}
+
+void CenterWindow(HWND window, HWND over)
+{
+    RECT own{};
+    RECT area{};
+    GetWindowRect(window, &own);
+    if (over != nullptr) {
+        GetWindowRect(over, &area);
+    } else {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    }
+    const int x = area.left + ((area.right - area.left) - (own.right - own.left)) / 2;
+    const int y = area.top + ((area.bottom - area.top) - (own.bottom - own.top)) / 2;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (over != nullptr) {
+        SendMessageW(window, DM_REPOSITION, 0, 0);
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+// How the document is shown: the edit control, its font, colours, margins and
+// word wrap; plus two helpers the dialogs share.
+#include <windows.h>
+
+#include <cstdint>
+
+// Edit control styles without and with word wrap.
+inline constexpr DWORD EDIT_STYLE_WRAP =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN;
+inline constexpr DWORD EDIT_STYLE_NO_WRAP = EDIT_STYLE_WRAP | WS_HSCROLL | ES_AUTOHSCROLL;
+
+struct ThemeColors {
+    COLORREF back;
+    COLORREF text;
+    COLORREF readOnlyBack;
+};
+
+// The three colours of a theme; 0, 1 and any number out of range give white.
+ThemeColors ThemeColorsFor(std::int32_t theme);
+// The face name of a font number; any number but 1 and 2 gives Lucida Console.
+const wchar_t* FontFaceName(std::int32_t face);
+// Pixel height of the font for a size at 96 dpi shown at dpi.
+int FontPixelHeight(std::int32_t size, std::int32_t dpi);
+
+// Creates (or re-creates, wiping the old one's text) the edit control as a
+// child of parent, subclassed, with font, limit and margins. 1 on success; on
+// failure shows "Window creation failed.", posts WM_CLOSE to parent, returns 0.
+int CreateEditControl(HWND parent);
+// Sets the font; creates editFont only when size (clamped to 10-80), face or
+// dpi changed, or when there is none yet.
+void ApplyFont(std::int32_t size, std::int32_t face, std::int32_t dpi);
+// Loads a theme's colours; stores the theme and repaints only when it changed.
+void ApplyColorTheme(std::int32_t theme);
+// Stores the margin step (clamped to 4-324) and sets the formatting rectangle.
+void ApplyMargin(std::int32_t step);
+// The Word Wrap command: re-creates the edit control with the other style,
+// keeping text and modification flag. Deferred while busy.
+void ToggleWordWrap();
+// Overwrites an edit control's text with blanks, then empties it.
+void WipeEditText(HWND control);
+// Centres window over another window, or over the work area when over is null.
+void CenterWindow(HWND window, HWND over);
+// Resizes the edit control to the main window's client area and re-applies the margin.
+void FitEditControl(int width, int height);

@@ -1,0 +1,17 @@
+#pragma once
+// The program's own message box (template 104: one result code, OK) and the
+// save-changes confirmation (template 105: Yes, No, Cancel).
+#include <windows.h>
+
+#include "jobs/result_codes.h"
+
+// Creation parameter: a ResultCode. Ends with 1 (OK) or 2 (Escape, close box).
+INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Creation parameter: RESULT_ASK_SAVE. Ends with IDYES, IDNO or IDCANCEL.
+INT_PTR CALLBACK SaveChangesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows a code to the user in the message dialog, owned by owner. Shows
+// nothing for RESULT_OK. Returns the dialog's result (0 when nothing shown).
+INT_PTR ShowResultCode(HWND owner, ResultCode code);
+// Asks "Do you want to save changes?": IDYES, IDNO or IDCANCEL.
+INT_PTR AskSaveChangesDialog(HWND owner);
