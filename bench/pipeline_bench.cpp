@@ -34,6 +34,8 @@
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
 #include "container/container_header.h"
+#include "bench_support.h"
+#include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/platform.h"
 
@@ -55,28 +57,6 @@ double threadCpuSeconds()
 #else
     return 0;
 #endif
-}
-
-std::vector<std::uint8_t> sampleText(std::size_t n)
-{
-    static const char line[] = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.\r\n";
-    std::vector<std::uint8_t> text(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        text[k] = static_cast<std::uint8_t>(line[k % (sizeof line - 1)]);
-    }
-    return text;
-}
-
-// The save job's level: 8388608 / (bytes + 1), kept within 7..12800.
-std::uint32_t saveJobShuffleLevel(std::uint64_t bytes)
-{
-    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(8388608 / (bytes + 1), 7, 12800));
-}
-
-std::u16string benchPath(const std::string& name)
-{
-    const std::string path = (std::filesystem::temp_directory_path() / ("tarnwick-pipeline-" + name)).string();
-    return std::u16string(path.begin(), path.end());
 }
 
 double transformSteps(std::uint64_t bytes, std::uint32_t level)
@@ -442,7 +422,7 @@ int main(int argc, char** argv)
     for (const std::int64_t threads : {1, 2}) {
         std::vector<Case> cases;
         for (const std::int64_t bytes : {1 << 10, 64 << 10, 1 << 20, 8 << 20, 64 << 20}) {
-            cases.push_back({bytes, saveJobShuffleLevel(static_cast<std::uint64_t>(bytes)), threads});
+            cases.push_back({bytes, chooseShuffleLevel(static_cast<std::uint64_t>(bytes)), threads});
         }
         registerTransforms(cases, true);
         registerBound(++round);

@@ -3,7 +3,6 @@
 
 #include "jobs/document_jobs.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,10 +49,6 @@ std::uint32_t makeJobToken(const AppState* app)
 constexpr std::uint32_t TEXT_SIZE_CAP = 0x3FFFFFFF;
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
-// Shuffle level of a save: this over the text's size, within the bounds below.
-constexpr std::uint32_t SHUFFLE_WORK = 8388608;
-constexpr std::uint32_t SHUFFLE_LEVEL_MIN = 7;
-constexpr std::uint32_t SHUFFLE_LEVEL_MAX = 12800;
 // A stored text below this size is not re-saved silently.
 constexpr std::int32_t QUICK_SAVE_MIN_SIZE = 10;
 // Every text buffer carries two spare zero bytes, so any decoding ends terminated.
@@ -241,15 +236,6 @@ ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capac
     return RESULT_OK;
 }
 
-std::uint32_t ShuffleLevelFor(std::size_t bytes)
-{
-    const std::size_t level = SHUFFLE_WORK / bytes;
-    if (level < SHUFFLE_LEVEL_MIN) {
-        return SHUFFLE_LEVEL_MIN;
-    }
-    return level > SHUFFLE_LEVEL_MAX ? SHUFFLE_LEVEL_MAX : static_cast<std::uint32_t>(level);
-}
-
 ResultCode ReadPlainFile(AppState* app, FileHandle file)
 {
     std::uint64_t size = 0;
@@ -333,13 +319,6 @@ void finishJob(AppState* app, ResultCode code)
     app->runState = RUN_IDLE;
 }
 
-bool withinMemoryLimit(const ContainerHeader& header)
-{
-    const double megabytes = header.plainSizeLow * (1.0 / 1048576.0) + header.plainSizeHigh * 4194304.0;
-    const double weighted = std::trunc(megabytes * (static_cast<double>(header.shuffleLevel) + 1.0) + 0.5);
-    return weighted <= 1024.0;
-}
-
 unsigned __stdcall openEncryptedJob(void* argument)
 {
     auto* app = static_cast<AppState*>(argument);
@@ -387,7 +366,7 @@ unsigned __stdcall saveJob(void* argument)
         } else {
             SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.bytes()));
             const std::size_t bytes = encodeUtf8(wide.units(), utf8.bytes());
-            const std::uint32_t level = ShuffleLevelFor(bytes);
+            const std::uint32_t level = chooseShuffleLevel(bytes - 1);
             if (UnprotectPasswords(app) == 0) {
                 code = RESULT_MEMORY_PROTECT_FAILED;
             } else {

@@ -22,9 +22,6 @@ int startJob(AppState* app, JobProcedure job);
 void finishJob(AppState* app, ResultCode code);
 // Posts the message that replays a deferred command (nothing for PENDING_NONE).
 void replayPendingCommand(AppState* app);
-// True when the decrypted size in MiB, weighted by shuffleLevel + 1 and
-// rounded, is at most 1024.
-bool withinMemoryLimit(const ContainerHeader& header);
 
 // The jobs. Each reports WM_DOCUMENT_SYNCED on success and WM_JOB_DONE last,
 // and leaves the edit control's text and the document state as they were when
