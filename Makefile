@@ -36,6 +36,7 @@ bench: deps
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
 	./build/linux-bench/bench/tarnwick_save_bench
+	./build/linux-bench/bench/tarnwick_pipeline_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps

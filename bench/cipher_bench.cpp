@@ -10,33 +10,13 @@
 
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "bench_support.h"
+#include "container/container_header.h"
 #include "container/container_session.h"
 
 namespace {
 
 constexpr const char16_t* PASSWORD = u"bench password";
-
-std::vector<std::uint8_t> sampleText(std::size_t n)
-{
-    static const char line[] = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.\r\n";
-    std::vector<std::uint8_t> text(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        text[k] = static_cast<std::uint8_t>(line[k % (sizeof line - 1)]);
-    }
-    return text;
-}
-
-// The save job's level: 8388608 / (bytes + 1), kept within 7..12800.
-std::uint32_t saveJobShuffleLevel(std::uint64_t bytes)
-{
-    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(8388608 / (bytes + 1), 7, 12800));
-}
-
-std::u16string benchPath(const std::string& name)
-{
-    const std::string path = (std::filesystem::temp_directory_path() / ("tarnwick-bench-" + name)).string();
-    return std::u16string(path.begin(), path.end());
-}
 
 struct Session {
     Session()
@@ -54,7 +34,7 @@ void saveOnce(benchmark::State& state, const std::vector<std::uint8_t>& text, co
 {
     Session session;
     const ResultCode code = saveContainer(&session.value, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
-                                          saveJobShuffleLevel(text.size()));
+                                          chooseShuffleLevel(text.size()));
     if (code != RESULT_OK) {
         state.SkipWithError("save failed");
     }
@@ -69,7 +49,7 @@ void BM_Save(benchmark::State& state)
         saveOnce(state, text, path);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
-    state.counters["shuffleLevel"] = saveJobShuffleLevel(bytes);
+    state.counters["shuffleLevel"] = chooseShuffleLevel(bytes);
 }
 
 void BM_Open(benchmark::State& state)

@@ -12,27 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+#include "container/container_header.h"
 #include "container/container_session.h"
 
 namespace {
 
 constexpr const char16_t* PASSWORD = u"bench password";
-
-std::vector<std::uint8_t> sampleText(std::size_t n)
-{
-    static const char line[] = "Verified saves read back what they wrote, block by block.\r\n";
-    std::vector<std::uint8_t> text(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        text[k] = static_cast<std::uint8_t>(line[k % (sizeof line - 1)]);
-    }
-    return text;
-}
-
-// The save job's level: 8388608 / (bytes + 1), kept within 7..12800.
-std::uint32_t saveJobShuffleLevel(std::uint64_t bytes)
-{
-    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(8388608 / (bytes + 1), 7, 12800));
-}
 
 void BM_VerifiedSaveCost(benchmark::State& state)
 {
@@ -47,7 +33,7 @@ void BM_VerifiedSaveCost(benchmark::State& state)
         initSession(&session);
         const auto start = Clock::now();
         const ResultCode code = saveContainer(&session, text.data(), text.size(), widePath.c_str(), PASSWORD, nullptr,
-                                              saveJobShuffleLevel(text.size()));
+                                              chooseShuffleLevel(text.size()));
         const auto saved = Clock::now();
         const bool verified = verifySavedContainer(widePath.c_str(), text.data(), text.size(), PASSWORD);
         const auto readBack = Clock::now();

@@ -44,7 +44,17 @@ rm -f "$output"
 # wixl 0.101 writes the number 4 as the root of HKMU entries; the installer's
 # number for "HKCU per user, HKLM per machine" is -1.
 msibuild "$output" -q "UPDATE Registry SET Root=-1 WHERE Root=4"
-if msiinfo export "$output" Registry | awk -F'\t' 'NR > 3 && $2 != "-1" { bad = 1 } END { exit !bad }'; then
-    echo "$0: a registry entry of $output has a root other than HKMU" >&2
+# PATH gets the install folder, appended ([~] is the value already there) and
+# taken out again on removal ("=-"); "*" makes it the machine's PATH.
+msibuild "$output" -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)"
+msibuild "$output" -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'UserPath')"
+msibuild "$output" -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('MachinePath', '=-*PATH', '[~];[INSTALLDIR]', 'MachinePath')"
+msibuild "$output" -q "UPDATE \`Component\` SET \`Condition\` = 'NOT ALLUSERS' WHERE \`Component\` = 'UserPath'"
+msibuild "$output" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS' WHERE \`Component\` = 'MachinePath'"
+msibuild "$output" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)"
+msibuild "$output" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)"
+
+if msiinfo export "$output" Registry | awk -F'\t' 'NR > 3 && ($2 < -1 || $2 > 3) { bad = 1 } END { exit !bad }'; then
+    echo "$0: a registry entry of $output has an unknown root" >&2
     exit 1
 fi

@@ -141,6 +141,52 @@ void OnClose(HWND window)
     }
 }
 
+// Waits for the running job to end, handling only the messages sent to this
+// thread meanwhile (the job's text transfers and its last two reports), so
+// that no posted command runs inside the caller.
+void WaitForJob(AppState* app)
+{
+    HANDLE thread = app->jobThread;
+    if (thread == nullptr) {
+        return;
+    }
+    MSG message{};
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    // The job's WM_JOB_DONE is its last act; it may still wait to be handled.
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// Log-off or shutdown asks first, as a close does: the session may end only
+// when nothing would be lost. A save begun here finishes before the answer.
+LRESULT OnQueryEndSession(HWND window)
+{
+    AppState* app = gApp;
+    if (app->runState == RUN_CLOSING || app->runState == RUN_CLOSED) {
+        return TRUE;
+    }
+    // A dialog of ours is open: the user is in the middle of something.
+    if (!IsWindowEnabled(window)) {
+        return FALSE;
+    }
+    ShutdownBlockReasonCreate(window, L"Tarnwick has a document with unsaved changes.");
+    if (app->runState == RUN_BUSY) {
+        WaitForJob(app);
+    }
+    bool mayEnd = false;
+    if (app->runState == RUN_IDLE && AskSaveChanges(PENDING_NONE) == 0) {
+        mayEnd = true;
+    } else if (app->runState == RUN_BUSY) {
+        WaitForJob(app);
+    }
+    if (!mayEnd && app->runState == RUN_IDLE) {
+        mayEnd = app->editWindow == nullptr || SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0) == 0;
+    }
+    ShutdownBlockReasonDestroy(window);
+    return mayEnd ? TRUE : FALSE;
+}
+
 void ShowAboutBox(HWND window)
 {
     AppState* app = gApp;
@@ -295,6 +341,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_CLOSE:
             OnClose(window);
             return 0;
+        case WM_QUERYENDSESSION:
+            return OnQueryEndSession(window);
         case WM_ENDSESSION:
             if (wParam != 0) {
                 SaveSettings();

@@ -93,18 +93,23 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
     if (length == 0) {
         return;
     }
+    // Locals, not the record's members: every swap stores into a u32 table
+    // that the compiler must assume could be scheduleJ itself.
+    std::uint32_t* table = state->keyTable;
     const std::uint32_t mask = state->tableMask;
+    std::uint32_t j = state->scheduleJ;
     std::size_t position = 0;
     for (std::uint32_t k = 0; k < count; ++k) {
         const std::uint32_t i = k & mask;
-        state->scheduleJ = (state->scheduleJ + state->keyTable[i] + bytes[position]) & mask;
-        const std::uint32_t swapped = state->keyTable[i];
-        state->keyTable[i] = state->keyTable[state->scheduleJ];
-        state->keyTable[state->scheduleJ] = swapped;
+        const std::uint32_t a = table[i];
+        j = (j + a + bytes[position]) & mask;
+        table[i] = table[j];
+        table[j] = a;
         if (++position == length) {
             position = 0;
         }
     }
+    state->scheduleJ = j;
 }
 
 void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t wordCount,
@@ -179,13 +184,25 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
         scheduleKey(&state, scratch.passwordBytes, passwordLength, header.scheduleRounds);
     }
 
+    std::uint32_t* keyTable = state.keyTable;
+    std::uint32_t* shuffleTable = state.shuffleTable;
+    std::uint32_t i = state.keyI;
+    std::uint32_t j = state.keyJ;
     for (std::uint32_t k = 0; k < header.stirRounds; ++k) {
-        const std::uint32_t t = keystreamStep(state.keyTable, &state.keyI, &state.keyJ, mask);
+        i = (i + 1) & mask;
+        const std::uint32_t a = keyTable[i];
+        j = (j + a) & mask;
+        const std::uint32_t b = keyTable[j];
+        keyTable[i] = b;
+        keyTable[j] = a;
+        const std::uint32_t t = keyTable[(a + b) & mask];
         const std::uint32_t slot = k & mask;
-        const std::uint32_t swapped = state.shuffleTable[slot];
-        state.shuffleTable[slot] = state.shuffleTable[t];
-        state.shuffleTable[t] = swapped;
+        const std::uint32_t swapped = shuffleTable[slot];
+        shuffleTable[slot] = shuffleTable[t];
+        shuffleTable[t] = swapped;
     }
+    state.keyI = i;
+    state.keyJ = j;
 
     wipeObject(scratch);
     return session->result;

@@ -1,9 +1,11 @@
 #include "cipher/payload.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
@@ -70,49 +72,155 @@ void exchangeBuffers(ContainerSession* session)
     session->shuffleBuffer = swapped;
 }
 
+// One generator step on indices held in locals. The product loops keep i and
+// j out of the session while they run: stores into the table (and into byte
+// buffers, which may alias anything) would otherwise force both back to
+// memory on every step. Gives exactly keystreamStep's output and state.
+inline std::uint32_t localStep(std::uint32_t* table, std::uint32_t& i, std::uint32_t& j, std::uint32_t mask)
+{
+    i = (i + 1) & mask;
+    const std::uint32_t a = table[i];
+    j = (j + a) & mask;
+    const std::uint32_t b = table[j];
+    table[i] = b;
+    table[j] = a;
+    return table[(a + b) & mask];
+}
+
 // XORs the key generator's low byte into each byte, summing the plaintext
-// before (enciphering) or after (deciphering) the XOR.
-void encipherBlock(ContainerSession* session, std::uint8_t* block, std::uint32_t n)
+// before the XOR.
+void encipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
 {
-    CipherState& state = session->cipher;
+    std::uint32_t* table = state.keyTable;
+    const std::uint32_t mask = state.tableMask;
+    std::uint32_t i = state.keyI;
+    std::uint32_t j = state.keyJ;
+    std::uint32_t sum = state.plainSum;
     for (std::uint32_t k = 0; k < n; ++k) {
-        state.plainSum += block[k];
-        const std::uint32_t t = keystreamStep(state.keyTable, &state.keyI, &state.keyJ, state.tableMask);
-        block[k] = static_cast<std::uint8_t>(block[k] ^ (t & 255));
+        const std::uint8_t plain = block[k];
+        sum += plain;
+        block[k] = static_cast<std::uint8_t>(plain ^ localStep(table, i, j, mask));
     }
+    state.keyI = i;
+    state.keyJ = j;
+    state.plainSum = sum;
 }
 
-void decipherBlock(ContainerSession* session, std::uint8_t* block, std::uint32_t n)
+// Deciphers in place and sums the plaintext after the XOR.
+void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
 {
-    CipherState& state = session->cipher;
+    std::uint32_t* table = state.keyTable;
+    const std::uint32_t mask = state.tableMask;
+    std::uint32_t i = state.keyI;
+    std::uint32_t j = state.keyJ;
+    std::uint32_t sum = state.plainSum;
     for (std::uint32_t k = 0; k < n; ++k) {
-        const std::uint32_t t = keystreamStep(state.keyTable, &state.keyI, &state.keyJ, state.tableMask);
-        block[k] = static_cast<std::uint8_t>(block[k] ^ (t & 255));
-        state.plainSum += block[k];
+        const auto plain = static_cast<std::uint8_t>(block[k] ^ localStep(table, i, j, mask));
+        block[k] = plain;
+        sum += plain;
     }
+    state.keyI = i;
+    state.keyJ = j;
+    state.plainSum = sum;
 }
 
-void transposeBlock(ContainerSession* session, std::uint32_t n)
+// The key generator's low bytes for the next n positions, without using them.
+void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
 {
-    buildShuffle(session, n);
+    std::uint32_t* table = state.keyTable;
+    const std::uint32_t mask = state.tableMask;
+    std::uint32_t i = state.keyI;
+    std::uint32_t j = state.keyJ;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        out[k] = static_cast<std::uint8_t>(localStep(table, i, j, mask));
+    }
+    state.keyI = i;
+    state.keyJ = j;
+}
+
+std::atomic<unsigned> configuredThreads{0};
+
+// Runs first on a helper thread and second on this one, side by side, or both
+// here one after the other when two threads are not wanted or the helper
+// cannot be started. The two must touch disjoint state.
+template <typename First, typename Second>
+void runSideBySide(bool parallel, First first, Second second)
+{
+    if (parallel) {
+        std::thread helper;
+        try {
+            helper = std::thread(first);
+        } catch (...) {
+            // No helper could be started (std::system_error, or no memory for
+            // its state): nothing has run yet, so both run here instead.
+        }
+        if (helper.joinable()) {
+            second();
+            helper.join();
+            return;
+        }
+    }
+    first();
+    second();
+}
+
+// Worth a second thread only when the shuffle is long enough to hide its start.
+bool splitBlock(const ContainerSession* session, std::uint32_t n)
+{
+    constexpr std::uint64_t MIN_PARALLEL_STEPS = 1u << 16;
+    return payloadThreads() >= 2 && session->header.cipherScheme != 0 &&
+           static_cast<std::uint64_t>(n) * session->header.shuffleLevel >= MIN_PARALLEL_STEPS;
+}
+
+// Enciphers workBuffer[0..n-1] while the block's permutation is drawn, then
+// gathers it into shuffleBuffer (the buffers then exchange roles); returns the
+// block checksum of the result.
+std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n)
+{
+    runSideBySide(
+        splitBlock(session, n), [session, n] { buildShuffle(session, n); },
+        [session, n] { encipherBlock(session->cipher, session->workBuffer, n); });
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
+    std::uint32_t checksum = 0;
     for (std::uint32_t k = 0; k < n; ++k) {
-        to[k] = from[index[k]];
+        const std::uint8_t value = from[index[k]];
+        to[k] = value;
+        checksum = rotl32(checksum + value, 1);
     }
     exchangeBuffers(session);
+    return checksum;
 }
 
-void untransposeBlock(ContainerSession* session, std::uint32_t n)
+// Draws the block's permutation while the key bytes for it are produced into
+// shuffleBuffer, then scatters and deciphers in one pass, in place in
+// shuffleBuffer (the buffers then exchange roles).
+void decipherShuffledBlock(ContainerSession* session, std::uint32_t n)
 {
-    buildShuffle(session, n);
+    // Scheme 0 keeps its swap list in shuffleBuffer while the permutation is
+    // drawn, so its key bytes can only follow.
+    runSideBySide(
+        splitBlock(session, n), [session, n] { buildShuffle(session, n); },
+        [session, n] {
+            if (session->header.cipherScheme != 0) {
+                keystreamBytes(session->cipher, session->shuffleBuffer, n);
+            }
+        });
+    if (session->header.cipherScheme == 0) {
+        keystreamBytes(session->cipher, session->shuffleBuffer, n);
+    }
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
+    std::uint32_t sum = session->cipher.plainSum;
     for (std::uint32_t k = 0; k < n; ++k) {
-        to[index[k]] = from[k];
+        const std::uint32_t position = index[k];
+        const auto plain = static_cast<std::uint8_t>(from[k] ^ to[position]);
+        to[position] = plain;
+        sum += plain;
     }
+    session->cipher.plainSum = sum;
     exchangeBuffers(session);
 }
 
@@ -217,14 +325,22 @@ void buildShuffle(ContainerSession* session, std::uint32_t n)
     if (n == 0) {
         return;
     }
+    std::uint32_t* table = state.shuffleTable;
+    const std::uint32_t mask = state.tableMask;
+    std::uint32_t i = state.shuffleI;
+    std::uint32_t j = state.shuffleJ;
+    // Every output lies in 0..mask, so once the block is longer than that the
+    // output is already its own remainder modulo n.
+    const bool needsRemainder = n <= mask;
     if (session->header.cipherScheme == 0) {
         // One swap list, drawn once, serves every round; its targets lie in 0..255.
         std::uint8_t* targets = session->shuffleBuffer;
         for (std::uint32_t k = 0; k < n; ++k) {
-            const std::uint32_t t =
-                keystreamStep(state.shuffleTable, &state.shuffleI, &state.shuffleJ, state.tableMask);
-            targets[k] = static_cast<std::uint8_t>(t % n);
+            const std::uint32_t t = localStep(table, i, j, mask);
+            targets[k] = static_cast<std::uint8_t>(needsRemainder ? t % n : t);
         }
+        state.shuffleI = i;
+        state.shuffleJ = j;
         for (std::uint32_t round = 0; round < rounds; ++round) {
             for (std::uint32_t k = 0; k < n; ++k) {
                 const std::uint32_t other = targets[k];
@@ -235,16 +351,42 @@ void buildShuffle(ContainerSession* session, std::uint32_t n)
         }
         return;
     }
-    for (std::uint32_t round = 0; round < rounds; ++round) {
-        for (std::uint32_t k = 0; k < n; ++k) {
-            const std::uint32_t t =
-                keystreamStep(state.shuffleTable, &state.shuffleI, &state.shuffleJ, state.tableMask);
-            const std::uint32_t other = t % n;
-            const std::uint32_t swapped = index[k];
-            index[k] = index[other];
-            index[other] = swapped;
+    if (needsRemainder) {
+        for (std::uint32_t round = 0; round < rounds; ++round) {
+            for (std::uint32_t k = 0; k < n; ++k) {
+                const std::uint32_t other = localStep(table, i, j, mask) % n;
+                const std::uint32_t swapped = index[k];
+                index[k] = index[other];
+                index[other] = swapped;
+            }
+        }
+    } else {
+        for (std::uint32_t round = 0; round < rounds; ++round) {
+            for (std::uint32_t k = 0; k < n; ++k) {
+                const std::uint32_t other = localStep(table, i, j, mask);
+                const std::uint32_t swapped = index[k];
+                index[k] = index[other];
+                index[other] = swapped;
+            }
         }
     }
+    state.shuffleI = i;
+    state.shuffleJ = j;
+}
+
+void setPayloadThreads(unsigned count)
+{
+    configuredThreads.store(count, std::memory_order_relaxed);
+}
+
+unsigned payloadThreads()
+{
+    const unsigned count = configuredThreads.load(std::memory_order_relaxed);
+    if (count != 0) {
+        return count;
+    }
+    // Unknown counts as more than one: the fallback covers a helper that cannot start.
+    return std::thread::hardware_concurrency() == 1 ? 1 : 2;
 }
 
 ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
@@ -286,13 +428,16 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         offset += n;
         remaining -= n;
 
-        encipherBlock(session, session->workBuffer, n);
+        std::uint32_t checksum = 0;
         if (shuffled) {
-            transposeBlock(session, n);
+            checksum = encipherShuffledBlock(session, n);
+        } else {
+            encipherBlock(session->cipher, session->workBuffer, n);
+            checksum = rotateAddChecksum(session->workBuffer, n);
         }
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
         storeLe32(blockHeader, n);
-        storeLe32(blockHeader + 4, rotateAddChecksum(session->workBuffer, n));
+        storeLe32(blockHeader + 4, checksum);
         if (writeExactly(session, blockHeader, BLOCK_HEADER_SIZE) != RESULT_OK ||
             writeExactly(session, session->workBuffer, n) != RESULT_OK) {
             return session->result;
@@ -345,9 +490,10 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         }
 
         if (shuffled) {
-            untransposeBlock(session, n);
+            decipherShuffledBlock(session, n);
+        } else {
+            decipherBlock(session->cipher, session->workBuffer, n);
         }
-        decipherBlock(session, session->workBuffer, n);
         if (done < limit) {
             const std::uint64_t room = limit - done;
             const auto stored = static_cast<std::size_t>(room < n ? room : n);

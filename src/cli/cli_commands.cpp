@@ -100,7 +100,7 @@ ResultCode encryptInto(ContainerSession* session, OutputFile* output, const Secu
                        const PasswordRecord& password)
 {
     const std::uint64_t length = text.size();
-    initHeaderForSave(session, length, hint, shuffleLevelFor(length), systemTimeAsFileTime());
+    initHeaderForSave(session, length, hint, chooseShuffleLevel(length), systemTimeAsFileTime());
     session->result = RESULT_OK;
     if (!output->isStandardOutput()) {
         const std::uint64_t plain = headerPlainSize(session->header);
@@ -282,7 +282,7 @@ int runPasswd(const CommandLine& line)
         ProgressMeter progress("saving", text->size(), savedSize(text->size()),
                                [directory = directoryOf(line.input)] { return temporaryFileSize(directory); });
         code = saveContainer(session.get(), text->size() == 0 ? NOTHING : text->data(), text->size(), input.path(),
-                             password->units, hint.empty() ? nullptr : hint.c_str(), shuffleLevelFor(text->size()));
+                             password->units, hint.empty() ? nullptr : hint.c_str(), chooseShuffleLevel(text->size()));
         progress.finish(code == RESULT_OK);
     }
     wipeObject(*password);

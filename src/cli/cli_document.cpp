@@ -16,21 +16,7 @@ bool withinOpenLimits(const ContainerHeader& header)
     if (header.plainSizeHigh != 0 || header.plainSizeLow > TEXT_SIZE_LIMIT) {
         return false;
     }
-    const double mebibytes = static_cast<double>(header.plainSizeLow) / 1048576.0;
-    const double weighted = mebibytes * (static_cast<double>(header.shuffleLevel) + 1.0) + 0.5;
-    return static_cast<std::uint64_t>(weighted) <= 1024;
-}
-
-std::uint32_t shuffleLevelFor(std::uint64_t bytes)
-{
-    const std::uint64_t level = 8388608 / (bytes + 1);
-    if (level < 7) {
-        return 7;
-    }
-    if (level > 12800) {
-        return 12800;
-    }
-    return static_cast<std::uint32_t>(level);
+    return withinMemoryLimit(header);
 }
 
 bool isWideEntry(const ContainerHeader& header)

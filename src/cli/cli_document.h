@@ -16,8 +16,6 @@ inline constexpr std::uint64_t TEXT_SIZE_LIMIT = 0x8000000;
 // The editor's test before it opens a container: plainSize at most 128 MiB,
 // and its size in MiB weighted by shuffleLevel + 1 at most 1024.
 bool withinOpenLimits(const ContainerHeader& header);
-// The save job's level: 8388608 / (bytes + 1), kept within 7..12800.
-std::uint32_t shuffleLevelFor(std::uint64_t bytes);
 // True when the entry holds UTF-16LE text ("vellic_w.txt", case-sensitive).
 bool isWideEntry(const ContainerHeader& header);
 

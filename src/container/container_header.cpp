@@ -1,5 +1,7 @@
 #include "container/container_header.h"
 
+#include <cmath>
+
 #include <cstring>
 
 #include "cipher/checksum.h"
@@ -343,4 +345,23 @@ std::uint32_t chooseBlockSize(std::uint64_t plainSize)
         }
     }
     return best;
+}
+
+std::uint32_t chooseShuffleLevel(std::uint64_t textBytes)
+{
+    constexpr std::uint64_t SHUFFLE_WORK = 8388608;
+    constexpr std::uint64_t SHUFFLE_LEVEL_MIN = 7;
+    constexpr std::uint64_t SHUFFLE_LEVEL_MAX = 12800;
+    const std::uint64_t level = SHUFFLE_WORK / (textBytes + 1);
+    if (level < SHUFFLE_LEVEL_MIN) {
+        return SHUFFLE_LEVEL_MIN;
+    }
+    return static_cast<std::uint32_t>(level > SHUFFLE_LEVEL_MAX ? SHUFFLE_LEVEL_MAX : level);
+}
+
+bool withinMemoryLimit(const ContainerHeader& header)
+{
+    const double megabytes = header.plainSizeLow * (1.0 / 1048576.0) + header.plainSizeHigh * 4194304.0;
+    const double weighted = std::trunc(megabytes * (static_cast<double>(header.shuffleLevel) + 1.0) + 0.5);
+    return weighted <= 1024.0;
 }

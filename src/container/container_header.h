@@ -24,25 +24,25 @@ inline constexpr std::uint32_t HEADER_HINT_UNITS = 128;
 // generation-2 layout, but the file bytes are always produced and parsed by
 // storeHeader / loadHeader, never by copying the record.
 struct ContainerHeader {
-    std::uint32_t signature;        // 0
-    std::uint16_t flags;            // 4
-    std::uint16_t cipherScheme;     // 6
-    std::uint32_t shuffleLevel;     // 8
-    std::uint32_t blockSize;        // 12
-    std::uint8_t salt[16];          // 16
-    std::uint8_t reserved1[32];     // 32
-    std::uint32_t mixRounds;        // 64
-    std::uint32_t scheduleRounds;   // 68
-    std::uint32_t stirRounds;       // 72
-    std::uint32_t plainSizeLow;     // 76
-    std::uint32_t plainSizeHigh;    // 80
-    std::uint32_t savedTimeLow;     // 84
-    std::uint32_t savedTimeHigh;    // 88
-    std::uint32_t writerTag;        // 92
+    std::uint32_t signature;                      // 0
+    std::uint16_t flags;                          // 4
+    std::uint16_t cipherScheme;                   // 6
+    std::uint32_t shuffleLevel;                   // 8
+    std::uint32_t blockSize;                      // 12
+    std::uint8_t salt[16];                        // 16
+    std::uint8_t reserved1[32];                   // 32
+    std::uint32_t mixRounds;                      // 64
+    std::uint32_t scheduleRounds;                 // 68
+    std::uint32_t stirRounds;                     // 72
+    std::uint32_t plainSizeLow;                   // 76
+    std::uint32_t plainSizeHigh;                  // 80
+    std::uint32_t savedTimeLow;                   // 84
+    std::uint32_t savedTimeHigh;                  // 88
+    std::uint32_t writerTag;                      // 92
     char16_t entryName[HEADER_ENTRY_NAME_UNITS];  // 96
     char16_t hint[HEADER_HINT_UNITS];             // 608
-    std::uint8_t reserved2[156];    // 864
-    std::uint32_t headerChecksum;   // 1020
+    std::uint8_t reserved2[156];                  // 864
+    std::uint32_t headerChecksum;                 // 1020
 };
 static_assert(sizeof(ContainerHeader) == HEADER_SIZE);
 static_assert(offsetof(ContainerHeader, mixRounds) == 64);
@@ -77,3 +77,10 @@ void initHeaderForSave(ContainerSession* session, std::uint64_t length, const ch
                        std::uint32_t shuffleLevel, std::uint64_t savedTime);
 // The block size the writer uses for a payload of plainSize bytes.
 std::uint32_t chooseBlockSize(std::uint64_t plainSize);
+// The shuffle level a save uses for a text of textBytes bytes: 8388608 over
+// the size with its terminator, kept within 7..12800, so that larger texts
+// cost about the same work as small ones.
+std::uint32_t chooseShuffleLevel(std::uint64_t textBytes);
+// True when the decrypted size in MiB, weighted by shuffleLevel + 1 and
+// rounded, is at most 1024: the work and memory an open may ask for.
+bool withinMemoryLimit(const ContainerHeader& header);

@@ -1,18 +1,148 @@
 #include <windows.h>
+#include <commdlg.h>
 
 #include "dialogs/file_commands.h"
 
+#include <cstring>
+#include <cwchar>
+#include <iterator>
+
 #include "app/app_state.h"
 #include "app/view_settings.h"
+#include "container/container_session.h"
 #include "dialogs/message_dialogs.h"
+#include "dialogs/password_dialogs.h"
+#include "jobs/document_jobs.h"
+#include "platform/secure_wipe.h"
+#include "resources/resource.h"
+#include "text/text_encoding.h"
 
 namespace {
 
-// Saves as Save does once it may act; true when a save job was started.
-bool SaveForPrompt()
+// Pairs of description and pattern, the first preselected.
+constexpr wchar_t OPEN_FILTER[] = L"Vellic Text (.vtxt)\0*.vtxt\0Plain Text (.txt)\0*.txt\0All Files\0*.*\0";
+constexpr wchar_t SAVE_FILTER[] = L"Vellic Text (.vtxt)\0*.vtxt\0";
+constexpr wchar_t CONTAINER_EXTENSION[] = L".vtxt";
+// A container larger than this is refused before any password is asked for.
+constexpr std::uint32_t OPEN_SIZE_LIMIT = 0x8000000;
+
+const char16_t* Text16(const wchar_t* text)
 {
-    // Until the save job exists, every save goes through Save As.
+    return reinterpret_cast<const char16_t*>(text);
+}
+
+bool IsContainerExtension(const wchar_t* path)
+{
+    const char16_t* extension = fileExtension(Text16(path));
+    return equalsIgnoreCase(extension, u"vtxt") || equalsIgnoreCase(extension, u"kzx");
+}
+
+bool Modified(const AppState* app)
+{
+    return SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0) != 0;
+}
+
+// Save as Save does once it may act. True when a save job was started.
+bool SaveNow(AppState* app)
+{
+    if (app->documentIsContainer != 0 && app->storedTextSize >= 10) {
+        app->runState = RUN_BUSY;
+        app->quickSave = 1;
+        return startJob(app, saveJob) != 0;
+    }
     return SaveDocumentAs() != 0;
+}
+
+// The abandoned command's way back to idle, as when a job ends without a message.
+void AbandonCommand(AppState* app)
+{
+    if (app->runState == RUN_CLOSING || app->runState == RUN_CLOSED) {
+        return;
+    }
+    wipeObject(app->passwordEntry);
+    app->commandLineOpen = 0;
+    replayPendingCommand(app);
+    app->pendingCommand = PENDING_NONE;
+    app->runState = RUN_IDLE;
+}
+
+// The name Save As proposes: the document's, with the container extension.
+void ProposeSaveName(AppState* app)
+{
+    wchar_t* name = app->requestedPath;
+    std::memcpy(name, app->documentPath, sizeof app->requestedPath);
+    name[PATH_DIALOG_CAPACITY - 1] = L'\0';
+    const char16_t* extension = fileExtension(Text16(name));
+    if (*extension != u'\0') {
+        const std::size_t dot = static_cast<std::size_t>(extension - Text16(name)) - 1;
+        if (dot + std::size(CONTAINER_EXTENSION) <= PATH_DIALOG_CAPACITY) {
+            std::memcpy(name + dot, CONTAINER_EXTENSION, sizeof CONTAINER_EXTENSION);
+        }
+    }
+    const std::size_t length = std::wcslen(name);
+    if (length > 0 && (name[length - 1] == L'\\' || name[length - 1] == L'/')) {
+        secureWipe(name, PATH_DIALOG_CAPACITY * sizeof(wchar_t));
+    }
+}
+
+bool AskOpenFileName(AppState* app)
+{
+    secureWipe(app->requestedPath, sizeof app->requestedPath);
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = app->mainWindow;
+    dialog.lpstrFilter = OPEN_FILTER;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = app->requestedPath;
+    dialog.nMaxFile = PATH_DIALOG_CAPACITY;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    return GetOpenFileNameW(&dialog) != FALSE;
+}
+
+bool AskSaveFileName(AppState* app)
+{
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = app->mainWindow;
+    dialog.lpstrFilter = SAVE_FILTER;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = app->requestedPath;
+    dialog.nMaxFile = PATH_DIALOG_CAPACITY;
+    dialog.lpstrDefExt = L"vtxt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    return GetSaveFileNameW(&dialog) != FALSE;
+}
+
+// Reads the header of requestedPath and starts the job that suits the file,
+// or ends the command with the reason it cannot be opened. 1 if a job started.
+int OpenRequestedFile(AppState* app, int fromCommandLine)
+{
+    ContainerSession* session = &app->containerSession;
+    const bool containerName = IsContainerExtension(app->requestedPath);
+    openContainer(session, Text16(app->requestedPath));
+    teardownSession(session);  // closes the file; header and result stay
+    const ResultCode result = session->result;
+    if (result == RESULT_BAD_FORMAT || !containerName) {
+        return startJob(app, openPlainJob);
+    }
+    if (result != RESULT_OK) {
+        finishJob(app, result);
+        return 0;
+    }
+    if (session->header.plainSizeHigh != 0 || session->header.plainSizeLow > OPEN_SIZE_LIMIT ||
+        !withinMemoryLimit(session->header)) {
+        finishJob(app, RESULT_LIMIT_EXCEEDED);
+        return 0;
+    }
+    if (DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_ENTER_PASSWORD), app->mainWindow, EnterPasswordDialogProc,
+                        0) != 0) {
+        return startJob(app, openEncryptedJob);
+    }
+    finishJob(app, RESULT_OK);
+    if (fromCommandLine != 0) {
+        PostMessageW(app->mainWindow, WM_CLOSE, 0, 0);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -20,7 +150,7 @@ bool SaveForPrompt()
 int AskSaveChanges(std::int32_t command)
 {
     AppState* app = gApp;
-    if (app->editWindow == nullptr || SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0) == 0) {
+    if (app->editWindow == nullptr || !Modified(app)) {
         return 0;
     }
     const INT_PTR answer = AskSaveChangesDialog(app->mainWindow);
@@ -30,11 +160,11 @@ int AskSaveChanges(std::int32_t command)
     if (answer != IDYES) {
         return 1;
     }
-    if (!SaveForPrompt()) {
+    if (!SaveNow(app)) {
         return 1;
     }
     if (app->runState == RUN_IDLE) {
-        return SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0) != 0 ? 1 : 0;
+        return Modified(app) ? 1 : 0;
     }
     // The save job runs: the asking command is replayed when it has ended.
     if (app->pendingCommand != PENDING_CLOSE) {
@@ -62,25 +192,48 @@ void NewDocument()
     SetWindowTextW(app->mainWindow, app->appName);
 }
 
-int OpenDocument(int)
+int OpenDocument(int fromCommandLine)
 {
-    if (DeferCommand(gApp, PENDING_OPEN)) {
+    AppState* app = gApp;
+    if (DeferCommand(app, PENDING_OPEN)) {
         return 0;
     }
-    return 0;
+    if (AskSaveChanges(PENDING_OPEN) != 0) {
+        return 0;
+    }
+    app->runState = RUN_BUSY;
+    if (fromCommandLine == 0 && !AskOpenFileName(app)) {
+        finishJob(app, RESULT_OK);
+        return 0;
+    }
+    app->commandLineOpen = fromCommandLine;
+    return OpenRequestedFile(app, fromCommandLine);
 }
 
 void SaveDocument()
 {
-    if (DeferCommand(gApp, PENDING_SAVE)) {
+    AppState* app = gApp;
+    if (DeferCommand(app, PENDING_SAVE)) {
         return;
     }
+    SaveNow(app);
 }
 
 int SaveDocumentAs()
 {
-    if (DeferCommand(gApp, PENDING_SAVE_AS)) {
+    AppState* app = gApp;
+    if (DeferCommand(app, PENDING_SAVE_AS)) {
         return 0;
     }
+    app->runState = RUN_BUSY;
+    if (DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_SELECT_PASSWORD), app->mainWindow, SelectPasswordDialogProc,
+                        0) != 0) {
+        ProposeSaveName(app);
+        if (AskSaveFileName(app)) {
+            app->quickSave = 0;
+            return startJob(app, saveJob);
+        }
+    }
+    AbandonCommand(app);
     return 0;
 }

@@ -3,11 +3,21 @@
 
 #include "jobs/document_jobs.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "app/app_state.h"
 #include "cipher/checksum.h"
+#include "cipher/key_setup.h"
+#include "cipher/payload.h"
+#include "container/container_header.h"
+#include "container/container_session.h"
 #include "dialogs/message_dialogs.h"
+#include "dialogs/password_dialogs.h"
+#include "platform/platform.h"
 #include "platform/secure_wipe.h"
 #include "resources/resource.h"
+#include "text/text_encoding.h"
 
 namespace {
 
@@ -33,6 +43,228 @@ std::uint32_t makeJobToken(const AppState* app)
         ++token;
     }
     return token;
+}
+
+// Largest text the jobs take from a container: 1 GiB less one byte.
+constexpr std::uint32_t TEXT_SIZE_CAP = 0x3FFFFFFF;
+// Plain files beyond this are loaded only as far as this.
+constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
+// A stored text below this size is not re-saved silently.
+constexpr std::int32_t QUICK_SAVE_MIN_SIZE = 10;
+// Every text buffer carries two spare zero bytes, so any decoding ends terminated.
+constexpr std::size_t SPARE_BYTES = 2;
+
+const char16_t* Text16(const wchar_t* text)
+{
+    return reinterpret_cast<const char16_t*>(text);
+}
+
+std::uint32_t CappedSize(std::uint64_t size)
+{
+    return size > TEXT_SIZE_CAP ? TEXT_SIZE_CAP : static_cast<std::uint32_t>(size);
+}
+
+// A zero-filled heap buffer that is wiped before it is freed, on every path.
+class WipedBuffer {
+public:
+    WipedBuffer() = default;
+    ~WipedBuffer()
+    {
+        release();
+    }
+    WipedBuffer(const WipedBuffer&) = delete;
+    WipedBuffer& operator=(const WipedBuffer&) = delete;
+
+    bool allocate(std::size_t size)
+    {
+        release();
+        bytes_ = static_cast<std::uint8_t*>(std::calloc(size, 1));
+        size_ = bytes_ != nullptr ? size : 0;
+        return bytes_ != nullptr;
+    }
+    void release()
+    {
+        if (bytes_ != nullptr) {
+            secureWipe(bytes_, size_);
+            std::free(bytes_);
+        }
+        bytes_ = nullptr;
+        size_ = 0;
+    }
+    std::uint8_t* bytes() const
+    {
+        return bytes_;
+    }
+    char16_t* units() const
+    {
+        return reinterpret_cast<char16_t*>(bytes_);
+    }
+
+private:
+    std::uint8_t* bytes_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+void SendText(const AppState* app, const char16_t* text)
+{
+    SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(skipByteOrderMark(text)));
+}
+
+void ReportSynced(const AppState* app)
+{
+    SendNotifyMessageW(app->mainWindow, WM_DOCUMENT_SYNCED, DOCUMENT_SYNCED_FLAG, 0);
+}
+
+void ReportDone(const AppState* app, ResultCode code)
+{
+    SendNotifyMessageW(app->mainWindow, WM_JOB_DONE, app->jobToken, static_cast<LPARAM>(code));
+}
+
+void CopyPath(wchar_t (&target)[PATH_CAPACITY], const wchar_t (&source)[PATH_CAPACITY])
+{
+    std::memcpy(target, source, sizeof target);
+}
+
+// The typed password and hint become the document's.
+void RememberEnteredPassword(AppState* app)
+{
+    wipeObject(app->rememberedPassword);
+    std::memcpy(app->rememberedPassword.password, app->passwordEntry.password, sizeof app->passwordEntry.password);
+    std::memcpy(app->rememberedPassword.hint, app->passwordEntry.hint, sizeof app->passwordEntry.hint);
+}
+
+// Turns n bytes of unknown encoding in raw (n + 2 bytes, zero-filled) into
+// text: raw itself for UTF-16 and empty input, converted for 8-bit text. With
+// expandBreaks, bare LF becomes CR LF. Null text means RESULT_NOT_TEXT or
+// RESULT_OUT_OF_MEMORY as code says.
+const char16_t* DecodeUnknownText(WipedBuffer& raw, std::size_t n, bool expandBreaks, WipedBuffer& converted,
+                                  ResultCode* code)
+{
+    switch (detectEncoding(raw.bytes(), n)) {
+        case TEXT_EMPTY:
+            return raw.units();
+        case TEXT_BYTES: {
+            const std::size_t units = expandBreaks ? n + countBareLineFeeds(raw.bytes(), n) : n;
+            if (!converted.allocate(units * 2 + SPARE_BYTES)) {
+                *code = RESULT_OUT_OF_MEMORY;
+                return nullptr;
+            }
+            if (expandBreaks) {
+                expandLineBreaks(raw.bytes(), n, converted.units());
+            } else {
+                decodeUtf8(raw.bytes(), n, converted.units());
+            }
+            return converted.units();
+        }
+        case TEXT_UTF16BE:
+            swapByteOrder(raw.bytes(), n);
+            [[fallthrough]];
+        case TEXT_UTF16LE:
+            terminateUtf16(raw.bytes(), n);
+            repairSurrogates(raw.units());
+            return raw.units();
+        default:
+            *code = RESULT_NOT_TEXT;
+            return nullptr;
+    }
+}
+
+// The deciphering part of the open job, between unprotecting and protecting
+// the passwords. Loads the text and the document state on success.
+ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capacity, bool isTextContainer,
+                         std::uint32_t unit)
+{
+    ContainerSession* session = &app->containerSession;
+    if (openContainer(session, Text16(app->requestedPath)) != RESULT_OK) {
+        return session->result;
+    }
+    if (!withinMemoryLimit(session->header)) {
+        return RESULT_LIMIT_EXCEEDED;
+    }
+    if (setupKey(session, Text16(app->passwordEntry.password)) != RESULT_OK) {
+        return session->result;
+    }
+    decryptPayload(session, buffer.bytes(), capacity);
+    teardownSession(session);
+    if (session->result != RESULT_OK) {
+        return session->result;
+    }
+    const std::uint32_t plainSize = CappedSize(headerPlainSize(session->header));
+    const std::size_t textLength = capacity < plainSize ? capacity : plainSize;
+
+    WipedBuffer converted;
+    const char16_t* text = nullptr;
+    ResultCode code = RESULT_OK;
+    if (!isTextContainer) {
+        text = DecodeUnknownText(buffer, textLength, false, converted, &code);
+    } else if (textLength == 0) {
+        text = buffer.units();
+    } else if (unit == 1) {
+        if (!converted.allocate(textLength * 2 + SPARE_BYTES)) {
+            return RESULT_OUT_OF_MEMORY;
+        }
+        decodeUtf8(buffer.bytes(), textLength, converted.units());
+        text = converted.units();
+    } else {
+        terminateUtf16(buffer.bytes(), textLength);
+        repairSurrogates(buffer.units());
+        text = buffer.units();
+    }
+    if (text == nullptr) {
+        return code;
+    }
+    SendText(app, text);
+
+    CopyPath(app->documentPath, app->requestedPath);
+    RememberEnteredPassword(app);
+    if (isTextContainer) {
+        app->documentIsContainer = 1;
+        if ((session->header.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
+            app->storedTextSize = static_cast<std::int32_t>(SHORT_TEXT_SIZE);
+        } else {
+            app->storedTextSize = static_cast<std::int32_t>(plainSize);
+        }
+        if (app->storedTextSize < QUICK_SAVE_MIN_SIZE) {
+            wipeObject(app->rememberedPassword);
+        }
+    } else {
+        app->documentIsContainer = 0;
+        app->storedTextSize = 0;
+        wipeObject(app->rememberedPassword);
+    }
+    ReportSynced(app);
+    return RESULT_OK;
+}
+
+ResultCode ReadPlainFile(AppState* app, FileHandle file)
+{
+    std::uint64_t size = 0;
+    if (!fileSize(file, &size)) {
+        return RESULT_OPEN_FAILED;
+    }
+    const std::uint32_t n = size >= PLAIN_READ_LIMIT ? PLAIN_READ_LIMIT : static_cast<std::uint32_t>(size);
+    WipedBuffer raw;
+    if (!raw.allocate(std::size_t{n} + SPARE_BYTES)) {
+        return RESULT_OUT_OF_MEMORY;
+    }
+    // Bytes that were not read stay zero; the count read is not needed.
+    std::uint32_t got = 0;
+    if (!readFile(file, raw.bytes(), n, &got)) {
+        return RESULT_READ_FAILED;
+    }
+    WipedBuffer converted;
+    ResultCode code = RESULT_OK;
+    const char16_t* text = DecodeUnknownText(raw, n, true, converted, &code);
+    if (text == nullptr) {
+        return code;
+    }
+    SendText(app, text);
+    app->documentIsContainer = 0;
+    app->storedTextSize = 0;
+    wipeObject(app->rememberedPassword);
+    CopyPath(app->documentPath, app->requestedPath);
+    ReportSynced(app);
+    return RESULT_OK;
 }
 
 }  // namespace
@@ -85,4 +317,102 @@ void finishJob(AppState* app, ResultCode code)
     replayPendingCommand(app);
     app->pendingCommand = PENDING_NONE;
     app->runState = RUN_IDLE;
+}
+
+unsigned __stdcall openEncryptedJob(void* argument)
+{
+    auto* app = static_cast<AppState*>(argument);
+    ContainerSession* session = &app->containerSession;
+    const bool isTextContainer = equalsIgnoreCase(fileExtension(Text16(app->requestedPath)), u"vtxt");
+    const std::uint32_t limit = CappedSize(headerPlainSize(session->header));
+    // Only this exact entry name, terminator included, marks UTF-16 text.
+    static constexpr char16_t WIDE_ENTRY[] = u"vellic_w.txt";
+    const bool wideEntry = std::memcmp(session->header.entryName, WIDE_ENTRY, sizeof WIDE_ENTRY) == 0;
+    const std::uint32_t unit = isTextContainer && wideEntry ? 2 : 1;
+    const std::uint32_t capacity = limit - limit % unit;
+
+    ResultCode code = RESULT_OK;
+    WipedBuffer buffer;
+    if (!buffer.allocate(std::size_t{capacity} + SPARE_BYTES)) {
+        teardownSession(session);
+        ReportDone(app, RESULT_OUT_OF_MEMORY);
+        return 0;
+    }
+    if (UnprotectPasswords(app) == 0) {
+        code = RESULT_MEMORY_PROTECT_FAILED;
+    } else {
+        code = OpenEncrypted(app, buffer, capacity, isTextContainer, unit);
+        ProtectRememberedPassword(app);
+    }
+    teardownSession(session);
+    buffer.release();
+    ReportDone(app, code);
+    return 0;
+}
+
+unsigned __stdcall saveJob(void* argument)
+{
+    auto* app = static_cast<AppState*>(argument);
+    ContainerSession* session = &app->containerSession;
+    SendMessageW(app->editWindow, EM_SETREADONLY, TRUE, 0);
+    ResultCode code = RESULT_OK;
+    {
+        const auto count = static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow));
+        WipedBuffer wide;
+        WipedBuffer utf8;
+        if (!wide.allocate(2 * count + SPARE_BYTES) || !utf8.allocate(4 * count + 1)) {
+            teardownSession(session);
+            code = RESULT_OUT_OF_MEMORY;
+        } else {
+            SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.bytes()));
+            const std::size_t bytes = encodeUtf8(wide.units(), utf8.bytes());
+            const std::uint32_t level = chooseShuffleLevel(bytes - 1);
+            if (UnprotectPasswords(app) == 0) {
+                code = RESULT_MEMORY_PROTECT_FAILED;
+            } else {
+                if (app->quickSave != 0) {
+                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->documentPath),
+                                         Text16(app->rememberedPassword.password), Text16(app->rememberedPassword.hint),
+                                         level);
+                } else {
+                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->requestedPath),
+                                         Text16(app->passwordEntry.password), Text16(app->passwordEntry.hint), level);
+                    if (code == RESULT_OK) {
+                        CopyPath(app->documentPath, app->requestedPath);
+                        RememberEnteredPassword(app);
+                    }
+                }
+                if (code == RESULT_OK) {
+                    app->documentIsContainer = 1;
+                    app->storedTextSize = static_cast<std::int32_t>(CappedSize(headerPlainSize(session->header)));
+                    if (app->storedTextSize < QUICK_SAVE_MIN_SIZE) {
+                        wipeObject(app->rememberedPassword);
+                    }
+                    ReportSynced(app);
+                }
+                ProtectRememberedPassword(app);
+            }
+            teardownSession(session);
+        }
+    }
+    if (code != RESULT_OK) {
+        app->storedTextSize = 0;
+        app->commandLineOpen = 0;
+    }
+    SendMessageW(app->editWindow, EM_SETREADONLY, FALSE, 0);
+    ReportDone(app, code);
+    return 0;
+}
+
+unsigned __stdcall openPlainJob(void* argument)
+{
+    auto* app = static_cast<AppState*>(argument);
+    ResultCode code = RESULT_OPEN_FAILED;
+    const FileHandle file = openFileForRead(Text16(app->requestedPath));
+    if (file != INVALID_FILE) {
+        code = ReadPlainFile(app, file);
+        closeFile(file);
+    }
+    ReportDone(app, code);
+    return 0;
 }

@@ -1,11 +1,12 @@
 #pragma once
-// Opening and saving run on one worker thread at a time; these start a job
-// and end it on the user-interface thread.
+// Opening and saving run on one worker thread at a time; these start a job,
+// run it, and end it on the user-interface thread.
 #include <cstdint>
 
 #include "jobs/result_codes.h"
 
 struct AppState;
+struct ContainerHeader;
 
 // A job's thread procedure: receives the AppState and returns 0.
 using JobProcedure = unsigned(__stdcall*)(void* app);
@@ -21,3 +22,15 @@ int startJob(AppState* app, JobProcedure job);
 void finishJob(AppState* app, ResultCode code);
 // Posts the message that replays a deferred command (nothing for PENDING_NONE).
 void replayPendingCommand(AppState* app);
+
+// The jobs. Each reports WM_DOCUMENT_SYNCED on success and WM_JOB_DONE last,
+// and leaves the edit control's text and the document state as they were when
+// it fails.
+// Deciphers requestedPath (header already read into containerSession) under
+// passwordEntry's password and loads its text.
+unsigned __stdcall openEncryptedJob(void* app);
+// Saves the edit control's text as a container: quickSave 1 to documentPath
+// under rememberedPassword, 0 to requestedPath under passwordEntry.
+unsigned __stdcall saveJob(void* app);
+// Loads requestedPath (its first 8 MiB) as plain text.
+unsigned __stdcall openPlainJob(void* app);

@@ -6,7 +6,8 @@ set(CIPHER_TESTS
     cipher/entropy_test.cpp
     cipher/payload_test.cpp
     cipher/mutation_test.cpp
-    cipher/golden_test.cpp)
+    cipher/golden_test.cpp
+    cipher/payload_threads_test.cpp)
 
 # Rewrites the golden container files: make_golden_containers tests/data/containers
 add_executable(make_golden_containers cipher/make_golden_containers.cpp ${CIPHER_TEST_SUPPORT})

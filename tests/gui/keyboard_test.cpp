@@ -60,7 +60,11 @@ TEST_P(Shortcuts, PostTheirCommands)
 {
     StartEditor();
     FocusEditor();
+    // Busy, so that Open and Save are only deferred instead of opening their dialogs.
+    app()->runState = RUN_BUSY;
     EXPECT_EQ(Type(GetParam().modifiers, GetParam().key), GetParam().commands);
+    app()->runState = RUN_IDLE;
+    app()->pendingCommand = PENDING_NONE;
     EXPECT_FALSE(IsIconic(main()));
 }
 
@@ -130,7 +134,10 @@ TEST_F(Keyboard, ShortcutsSurviveTheWordWrapRebuild)
     StartEditor();
     Command(IDM_WORD_WRAP);
     FocusEditor();
+    app()->runState = RUN_BUSY;  // Save is only deferred: no dialog
     EXPECT_EQ(Type(CTRL, 'S'), std::vector<UINT>{IDM_SAVE});
+    app()->runState = RUN_IDLE;
+    app()->pendingCommand = PENDING_NONE;
     Command(IDM_WORD_WRAP);
     FocusEditor();
     EXPECT_EQ(Type(CTRL, 'N'), std::vector<UINT>{IDM_NEW});

@@ -3,6 +3,7 @@ set(GUI_TESTS
     gui/gui_harness.cpp
     gui/about_dialog_test.cpp
     gui/commands_test.cpp
+    gui/documents_test.cpp
     gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
     gui/menu_state_test.cpp

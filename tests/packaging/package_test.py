@@ -169,8 +169,9 @@ class WinePrefix:
         self.remove()
         result = run(["cp", "-a", template, self.path])
         check(result.returncode == 0, "copying the Wine prefix failed: " + result.stderr)
-        # One wineserver for the whole scenario, ended by its last case.
-        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+        # One wineserver for the whole scenario, ended by its last case; should that case
+        # never run, it ends itself five minutes after the last Wine process.
+        subprocess.Popen(["wineserver", "-p300"], env=self.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=60)
 
     def exists(self):
@@ -413,6 +414,27 @@ def check_no_file_types(prefix, hive):
     check(not tree, "still in the registry: %s" % ", ".join(sorted(tree)))
 
 
+USER_ENVIRONMENT = r"HKCU\Environment"
+MACHINE_ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+
+
+def path_folders(prefix, key):
+    """The folders of the PATH value under one environment key, lower-cased, without trailing "\\"."""
+    result = prefix.wine("reg", "query", key, "/v", "PATH")
+    match = re.search(r"^    PATH    REG_\w+    (.*)$", result.stdout, re.MULTILINE | re.IGNORECASE)
+    if result.returncode != 0 or not match:
+        return []
+    return [folder.strip().rstrip("\\").lower() for folder in match.group(1).split(";") if folder.strip()]
+
+
+def check_on_path(prefix, key, install_dir):
+    check(install_dir.rstrip("\\").lower() in path_folders(prefix, key), "%s is not on the PATH of %s" % (install_dir, key))
+
+
+def check_not_on_path(prefix, key, install_dir):
+    check(install_dir.rstrip("\\").lower() not in path_folders(prefix, key), "%s is on the PATH of %s" % (install_dir, key))
+
+
 # ---------------------------------------------------------------- per-user install
 
 
@@ -439,6 +461,8 @@ def test_per_user_installs_silently():
     recorded = PER_USER.reg_values("HKCU\\" + INSTALL_KEY)
     check(recorded is not None and recorded.get("Folder", ("", ""))[1].lower() == install_dir.lower(),
           "the install folder is not recorded under HKCU\\" + INSTALL_KEY)
+    check_on_path(PER_USER, USER_ENVIRONMENT, install_dir)
+    check_not_on_path(PER_USER, MACHINE_ENVIRONMENT, install_dir)
     values = only_uninstall_entry(PER_USER)
     check(values.get("DisplayVersion", ("", ""))[1] == VERSION, "the installed version is not " + VERSION)
     check(values.get("Publisher", ("", ""))[1] == "Orlenda", "the publisher is not Orlenda")
@@ -500,6 +524,7 @@ def test_per_user_uninstall_removes_everything():
         check(not os.path.exists(PER_USER.unix(start_menu_shortcut(PER_USER))), "the Start menu shortcut is still there")
         check_no_file_types(PER_USER, "HKCU")
         check(not uninstall_entries(PER_USER), "Tarnwick is still among the installed programs")
+        check_not_on_path(PER_USER, USER_ENVIRONMENT, per_user_install_dir(PER_USER))
         settings = PER_USER.reg_values(SETTINGS_KEY)
         check(settings is not None and settings.get("Color", ("", ""))[1] == "0x3",
               "the uninstaller removed the user's settings")
@@ -527,6 +552,8 @@ def test_per_machine_installs_silently():
     check_installed_files(PER_MACHINE, PER_MACHINE_DIR)
     check_file_types(PER_MACHINE, "HKLM", PER_MACHINE_DIR)
     check_no_file_types(PER_MACHINE, "HKCU")
+    check_on_path(PER_MACHINE, MACHINE_ENVIRONMENT, PER_MACHINE_DIR)
+    check_not_on_path(PER_MACHINE, USER_ENVIRONMENT, PER_MACHINE_DIR)
     listed = PER_MACHINE.reg_tree("HKLM\\" + UNINSTALL_KEY)
     check(any(values.get("DisplayName", ("", ""))[1] == "Tarnwick" for values in listed.values()),
           "Tarnwick is not listed for every user")
@@ -560,6 +587,10 @@ def test_per_machine_uninstall_removes_everything():
               "the Start menu shortcut is still there")
         check_no_file_types(PER_MACHINE, "HKLM")
         check(not uninstall_entries(PER_MACHINE), "Tarnwick is still among the installed programs")
+        check_not_on_path(PER_MACHINE, MACHINE_ENVIRONMENT, PER_MACHINE_DIR)
+        # Only the folder the installer added goes; the rest of the PATH stays.
+        check({"%systemroot%\\system32", "c:\\windows\\system32"} & set(path_folders(PER_MACHINE, MACHINE_ENVIRONMENT)),
+              "the uninstaller damaged the machine's PATH")
     finally:
         PER_MACHINE.stop()
 
@@ -604,6 +635,8 @@ def test_upgrade_replaces_older_version():
     install_dir = per_user_install_dir(UPGRADE)
     check_installed_files(UPGRADE, install_dir)
     check_file_types(UPGRADE, "HKCU", install_dir)
+    entries = path_folders(UPGRADE, USER_ENVIRONMENT).count(install_dir.rstrip("\\").lower())
+    check(entries == 1, "after the upgrade the install folder is %d times on the PATH" % entries)
 
 
 def test_upgrade_rebuilt_same_version_replaces_installed():

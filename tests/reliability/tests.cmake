@@ -46,3 +46,8 @@ if(NOT WIN32)
              COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/crash-consistency.sh --kills 30 --lines 40000 --vtxt $<TARGET_FILE:vtxt>)
     set_tests_properties(CrashConsistency.ThirtyKillsDuringReplacement PROPERTIES TIMEOUT 600)
 endif()
+
+# The editor's size-and-work limit lives with the Windows document jobs.
+if(WIN32)
+    tarnwick_add_gtest(reliability_limit_tests SOURCES reliability/memory_limit_test.cpp LIBS tarnwick_app version)
+endif()

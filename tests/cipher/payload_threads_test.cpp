@@ -1,0 +1,176 @@
+// The product's transforms, on one thread and with the shuffle drawn on a
+// helper thread, against the test writer, which enciphers, transposes and
+// checksums with the plain one-step generator and nothing else. The cases sit
+// on the edges of the fast paths: blocks no longer than the table mask (where
+// the shuffle still takes a remainder), blocks just past it, shuffles long
+// enough to be split across threads and blocks too short for it, scheme 0's
+// single swap list, and short texts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cipher/container_io.h"
+#include "cipher/container_writer.h"
+#include "cipher/key_setup.h"
+#include "cipher/payload.h"
+#include "cipher/session_fixture.h"
+#include "container/container_header.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct ThreadCase {
+    const char* name;
+    std::uint16_t scheme;
+    std::uint32_t length;
+    std::uint32_t level;
+    std::uint32_t blockSize;  // 0: one block
+    bool shortText;
+};
+
+struct ThreadParam {
+    ThreadCase c;
+    unsigned threads;
+};
+
+void PrintTo(const ThreadParam& p, std::ostream* out)
+{
+    *out << p.c.name << " on " << p.threads << " thread(s)";
+}
+
+std::vector<std::uint8_t> patternText(std::size_t n, std::uint32_t seed)
+{
+    std::vector<std::uint8_t> text(n);
+    std::uint32_t x = seed;
+    for (std::size_t k = 0; k < n; ++k) {
+        x = x * 1664525u + 1013904223u;
+        text[k] = static_cast<std::uint8_t>(x >> 24);
+    }
+    return text;
+}
+
+ContainerPlan planFor(const ThreadCase& c)
+{
+    ContainerPlan plan;
+    plan.generation = 2;
+    plan.cipherScheme = c.scheme;
+    plan.shuffleLevel = c.level;
+    plan.blockSize = c.blockSize;
+    plan.password = u"thr\u00EAads";
+    plan.text = patternText(c.length, c.length * 31u + c.scheme);
+    if (c.shortText) {
+        plan.flags = HEADER_FLAG_BASE | HEADER_FLAG_SHORT_TEXT;
+        for (std::size_t k = 0; k < plan.padding.size(); ++k) {
+            plan.padding[k] = static_cast<std::uint8_t>(0x5C ^ (k * 7));
+        }
+    }
+    return plan;
+}
+
+class PayloadThreads : public ::testing::TestWithParam<ThreadParam> {
+protected:
+    void SetUp() override
+    {
+        directory = makeTempDir("payload-threads");
+        setPayloadThreads(GetParam().threads);
+    }
+    void TearDown() override
+    {
+        setPayloadThreads(0);
+    }
+    std::string directory;
+};
+
+TEST_P(PayloadThreads, EncryptWritesTheReferenceBytes)
+{
+    const ContainerPlan plan = planFor(GetParam().c);
+    const std::vector<std::uint8_t> expected = writeContainerBytes(plan);
+
+    SessionPtr session = makeSession();
+    loadHeader(expected.data(), &session->header);
+    session->header.headerChecksum = 0;
+    if ((plan.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
+        std::copy(plan.padding.begin(), plan.padding.end(), session->shortBlock);
+        session->shortBlock[31] = static_cast<std::uint8_t>(plan.text.size());
+    }
+    setupKey(session.get(), plan.password.c_str());
+    const std::string path = joinPath(directory, "written.vtxt");
+    const std::u16string path16 = toUtf16(path);
+    deleteFile(path16.c_str());
+    session->targetFile = createNewFile(path16.c_str());
+    ASSERT_NE(session->targetFile, INVALID_FILE);
+    EXPECT_EQ(encryptPayload(session.get(), plan.text.data()), RESULT_OK);
+    teardownSession(session.get());
+    const std::vector<std::uint8_t> written = readBytes(path);
+    ASSERT_EQ(written.size(), expected.size());
+    const auto mismatch = std::mismatch(written.begin(), written.end(), expected.begin());
+    EXPECT_TRUE(mismatch.first == written.end())
+        << "first differing byte at offset " << (mismatch.first - written.begin());
+}
+
+TEST_P(PayloadThreads, DecryptRecoversTheReferenceText)
+{
+    const ContainerPlan plan = planFor(GetParam().c);
+    const std::string path = joinPath(directory, "reference.vtxt");
+    writeBytes(path, writeContainerBytes(plan));
+
+    const OpenOutcome outcome = openAndDecrypt(path, plan.password);
+    ASSERT_EQ(outcome.code, RESULT_OK);
+    EXPECT_EQ(outcome.text, plan.text);
+
+    const OpenOutcome wrong = openAndDecrypt(path, plan.password + u"?");
+    EXPECT_EQ(wrong.code, RESULT_WRONG_PASSWORD);
+}
+
+const ThreadCase CASES[] = {
+    // Long enough per block to draw the permutation on the helper thread.
+    {"Scheme3BlocksSplitAndTail", 3, 40000, 7, 16384, false},
+    {"Scheme3BlockWithinTheMask", 3, 1000, 100, 0, false},
+    {"Scheme3BlockOfTheMask", 3, 1023, 70, 0, false},
+    {"Scheme3BlockJustPastTheMask", 3, 1024, 70, 0, false},
+    {"Scheme2BlocksPastTheMask", 2, 5000, 20, 4096, false},
+    {"Scheme2BlockOfTheMask", 2, 255, 300, 0, false},
+    {"Scheme2BlockJustPastTheMask", 2, 256, 300, 0, false},
+    {"Scheme1BlockWithinTheMask", 1, 200, 400, 0, false},
+    {"Scheme0SwapListManyRounds", 0, 3000, 30, 2048, false},
+    {"Scheme0LongShuffle", 0, 9000, 40, 0, false},
+    {"ShuffleLevelOne", 3, 70000, 1, 0, false},
+    {"NoShuffle", 3, 5000, 0, 2048, false},
+    {"EmptyShortTextHighestLevel", 3, 0, 12800, 0, true},
+    {"ShortText31HighestLevel", 3, 31, 12800, 0, true},
+    {"ThirtyTwoBytesHighestLevel", 3, 32, 12800, 0, false},
+};
+
+std::vector<ThreadParam> everyCaseOnBothThreadCounts()
+{
+    std::vector<ThreadParam> params;
+    for (const unsigned threads : {1u, 2u}) {
+        for (const ThreadCase& c : CASES) {
+            params.push_back({c, threads});
+        }
+    }
+    return params;
+}
+
+INSTANTIATE_TEST_SUITE_P(EdgesOfTheFastPaths, PayloadThreads, ::testing::ValuesIn(everyCaseOnBothThreadCounts()),
+                         [](const ::testing::TestParamInfo<ThreadParam>& tested) {
+                             return std::string(tested.param.c.name) + "Threads" + std::to_string(tested.param.threads);
+                         });
+
+TEST(PayloadThreadsSetting, ZeroRestoresTheDefault)
+{
+    setPayloadThreads(1);
+    EXPECT_EQ(payloadThreads(), 1u);
+    setPayloadThreads(2);
+    EXPECT_EQ(payloadThreads(), 2u);
+    setPayloadThreads(0);
+    EXPECT_GE(payloadThreads(), 1u);
+    EXPECT_LE(payloadThreads(), 2u);
+}
+
+}  // namespace
