@@ -112,7 +112,7 @@ std::vector<std::uint8_t> currentHeaderBytes(const ContainerPlan& plan)
 
 std::vector<std::uint8_t> legacyHeaderBytes(const ContainerPlan& plan)
 {
-    LegacyHeaderSpec legacy;
+    LegacyHeaderFields legacy;
     legacy.generation = static_cast<std::uint8_t>(plan.generation);
     legacy.layoutVersion = plan.layoutVersion;
     legacy.blockSize = blockSizeOf(plan);

@@ -30,9 +30,9 @@ protected:
     }
 
     // Writes the header, its strings and a payload marker, and opens the file.
-    ResultCode open(const LegacyHeaderSpec& spec, std::size_t cut = SIZE_MAX)
+    ResultCode open(const LegacyHeaderFields& fields, std::size_t cut = SIZE_MAX)
     {
-        std::vector<std::uint8_t> bytes = writeLegacyHeader(spec);
+        std::vector<std::uint8_t> bytes = writeLegacyHeader(fields);
         headerLength = bytes.size();
         for (std::uint8_t marker : PAYLOAD_MARKER) {
             bytes.push_back(marker);
@@ -57,21 +57,21 @@ protected:
         return bytes;
     }
 
-    static LegacyHeaderSpec typicalSpec()
+    static LegacyHeaderFields typicalSpec()
     {
-        LegacyHeaderSpec spec;
-        spec.generation = 1;
-        spec.layoutVersion = 0x210;
-        spec.blockSize = 0x00080000;
-        spec.plainSize = 3 * 1048576;
+        LegacyHeaderFields fields;
+        fields.generation = 1;
+        fields.layoutVersion = 0x210;
+        fields.blockSize = 0x00080000;
+        fields.plainSize = 3 * 1048576;
         for (int i = 0; i < 16; ++i) {
-            spec.salt[i] = static_cast<std::uint8_t>(0xF0 - 7 * i);
+            fields.salt[i] = static_cast<std::uint8_t>(0xF0 - 7 * i);
         }
-        spec.scheduleBase = 300;
-        spec.roundsBase = 5000;
-        spec.writerTag = 0x1234ABCD;
-        spec.hint = u"my cat";
-        return spec;
+        fields.scheduleBase = 300;
+        fields.roundsBase = 5000;
+        fields.writerTag = 0x1234ABCD;
+        fields.hint = u"my cat";
+        return fields;
     }
 
     static constexpr std::uint8_t PAYLOAD_MARKER[4] = {0xB1, 0x0C, 0x4B, 0x1D};
@@ -120,10 +120,10 @@ class LegacyLayoutTable : public LegacyHeader, public ::testing::WithParamInterf
 
 TEST_P(LegacyLayoutTable, SelectsShuffleLevel)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.layoutVersion = GetParam().layoutVersion;
-    spec.blockSize = GetParam().blockSize;
-    ASSERT_EQ(open(spec), GetParam().expected);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.layoutVersion = GetParam().layoutVersion;
+    fields.blockSize = GetParam().blockSize;
+    ASSERT_EQ(open(fields), GetParam().expected);
     if (GetParam().expected == RESULT_OK) {
         EXPECT_EQ(session->header.shuffleLevel, GetParam().shuffleLevel);
         EXPECT_EQ(session->header.blockSize, GetParam().blockSize);
@@ -142,24 +142,24 @@ TEST_F(LegacyHeader, ChecksumAddsSaltBytesAsSigned)
 {
     // Reference values worked out by hand for these inputs: 0xDB62 with the
     // bytes taken as signed, 0x8A68 if they were taken unsigned.
-    LegacyHeaderSpec spec = typicalSpec();
+    LegacyHeaderFields fields = typicalSpec();
     const std::uint8_t salt[16] = {0xF0, 0x01, 0x7F, 0x80, 0xFF, 0x00, 0x10, 0xEE,
                                    0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB, 0xCC, 0xDD};
-    std::memcpy(spec.salt, salt, sizeof salt);
-    spec.scheduleBase = 100;
-    spec.roundsBase = 200;
-    std::vector<std::uint8_t> header = writeLegacyHeader(spec);
+    std::memcpy(fields.salt, salt, sizeof salt);
+    fields.scheduleBase = 100;
+    fields.roundsBase = 200;
+    std::vector<std::uint8_t> header = writeLegacyHeader(fields);
     ASSERT_EQ(legacyHeaderChecksum(header.data()), 0xDB62);
 
-    spec.checksummed = false;
-    ASSERT_EQ(open(spec), RESULT_OK);  // 0 is not checked
+    fields.checksummed = false;
+    ASSERT_EQ(open(fields), RESULT_OK);  // 0 is not checked
 
-    // The stored value is written over the computed one through a spec without
+    // The stored value is written over the computed one through a fields without
     // a checksum and a patched file.
     for (const auto& [stored, expected] : {std::pair<std::uint16_t, ResultCode>{0xDB62, RESULT_OK},
                                            std::pair<std::uint16_t, ResultCode>{0x8A68, RESULT_CHECKSUM_FAILED},
                                            std::pair<std::uint16_t, ResultCode>{0xDB63, RESULT_CHECKSUM_FAILED}}) {
-        std::vector<std::uint8_t> bytes = writeLegacyHeader(spec);
+        std::vector<std::uint8_t> bytes = writeLegacyHeader(fields);
         bytes[6] = static_cast<std::uint8_t>(stored);
         bytes[7] = static_cast<std::uint8_t>(stored >> 8);
         teardownSession(session.get());
@@ -171,9 +171,9 @@ TEST_F(LegacyHeader, ChecksumAddsSaltBytesAsSigned)
 
 TEST_F(LegacyHeader, ChecksumIsCheckedBeforeTheLayoutVersion)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.layoutVersion = 0x999;
-    std::vector<std::uint8_t> bytes = writeLegacyHeader(spec);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.layoutVersion = 0x999;
+    std::vector<std::uint8_t> bytes = writeLegacyHeader(fields);
     bytes[6] = static_cast<std::uint8_t>(bytes[6] ^ 1);
     const std::string path = joinPath(directory, "both.kzx");
     writeBytes(path, bytes);
@@ -195,16 +195,16 @@ TEST_F(LegacyHeader, ChangedSaltOrBasesFailTheChecksum)
 
 TEST_F(LegacyHeader, LongHintIsCutAndNameFollowsTheReadPart)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.hint.clear();
+    LegacyHeaderFields fields = typicalSpec();
+    fields.hint.clear();
     for (int i = 0; i < 200; ++i) {
-        spec.hint.push_back(static_cast<char16_t>(0x4E00 + i));
+        fields.hint.push_back(static_cast<char16_t>(0x4E00 + i));
     }
-    spec.entryName = u"0123456789";
-    ASSERT_EQ(open(spec), RESULT_OK);
-    EXPECT_EQ(std::u16string(session->header.hint), spec.hint.substr(0, 127));
+    fields.entryName = u"0123456789";
+    ASSERT_EQ(open(fields), RESULT_OK);
+    EXPECT_EQ(std::u16string(session->header.hint), fields.hint.substr(0, 127));
     // The name is read from where the hint reading stopped, inside the long hint.
-    EXPECT_EQ(std::u16string(session->header.entryName), spec.hint.substr(127, 10));
+    EXPECT_EQ(std::u16string(session->header.entryName), fields.hint.substr(127, 10));
     // And the file is left right after those 137 characters.
     const std::vector<std::uint8_t> next = nextBytes(2);
     ASSERT_EQ(next.size(), 2u);
@@ -213,11 +213,11 @@ TEST_F(LegacyHeader, LongHintIsCutAndNameFollowsTheReadPart)
 
 TEST_F(LegacyHeader, LongEntryNameIsCut)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.entryName.assign(300, u'n');
-    spec.entryName[254] = u'e';
-    spec.entryName[255] = u'X';
-    ASSERT_EQ(open(spec), RESULT_OK);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.entryName.assign(300, u'n');
+    fields.entryName[254] = u'e';
+    fields.entryName[255] = u'X';
+    ASSERT_EQ(open(fields), RESULT_OK);
     std::u16string expected(255, u'n');
     expected[254] = u'e';
     EXPECT_EQ(std::u16string(session->header.entryName), expected);
@@ -225,11 +225,11 @@ TEST_F(LegacyHeader, LongEntryNameIsCut)
 
 TEST_F(LegacyHeader, GenerationZeroWidensEachByte)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.generation = 0;
-    spec.hint = u"\u00E9t\u00E9 \u00FF\u0080";
-    spec.entryName = u"vellic_w.txt";
-    ASSERT_EQ(open(spec), RESULT_OK);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.generation = 0;
+    fields.hint = u"\u00E9t\u00E9 \u00FF\u0080";
+    fields.entryName = u"vellic_w.txt";
+    ASSERT_EQ(open(fields), RESULT_OK);
     EXPECT_EQ(session->generation, 0u);
     EXPECT_EQ(std::u16string(session->header.hint), u"\u00E9t\u00E9 \u00FF\u0080");
     EXPECT_EQ(std::u16string(session->header.entryName), u"vellic_w.txt");
@@ -238,10 +238,10 @@ TEST_F(LegacyHeader, GenerationZeroWidensEachByte)
 
 TEST_F(LegacyHeader, EmptyStringsReadNothing)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.hint.clear();
-    spec.entryName.clear();
-    ASSERT_EQ(open(spec), RESULT_OK);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.hint.clear();
+    fields.entryName.clear();
+    ASSERT_EQ(open(fields), RESULT_OK);
     EXPECT_EQ(session->header.hint[0], 0);
     EXPECT_EQ(session->header.entryName[0], 0);
     EXPECT_EQ(nextBytes(4), std::vector<std::uint8_t>(std::begin(PAYLOAD_MARKER), std::end(PAYLOAD_MARKER)));
@@ -249,29 +249,29 @@ TEST_F(LegacyHeader, EmptyStringsReadNothing)
 
 TEST_F(LegacyHeader, UnconvertibleTimeStillOpens)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.savedSystemTime[1] = 13;
-    ASSERT_EQ(open(spec), RESULT_OK);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.savedSystemTime[1] = 13;
+    ASSERT_EQ(open(fields), RESULT_OK);
     EXPECT_EQ(session->header.savedTimeLow, 0u);
     EXPECT_EQ(session->header.savedTimeHigh, 0u);
 }
 
 TEST_F(LegacyHeader, ValidatedLikeNewerHeaders)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.blockSize = 100;
-    spec.plainSize = 200;
-    EXPECT_EQ(open(spec), RESULT_CHECKSUM_FAILED);
+    LegacyHeaderFields fields = typicalSpec();
+    fields.blockSize = 100;
+    fields.plainSize = 200;
+    EXPECT_EQ(open(fields), RESULT_CHECKSUM_FAILED);
 
-    spec = typicalSpec();
-    spec.blockSize = 0x4000000;
-    spec.layoutVersion = 0x100;
-    EXPECT_EQ(open(spec), RESULT_NEWER_VERSION);
+    fields = typicalSpec();
+    fields.blockSize = 0x4000000;
+    fields.layoutVersion = 0x100;
+    EXPECT_EQ(open(fields), RESULT_NEWER_VERSION);
 
     // A small text: blockSize comes down to plainSize.
-    spec = typicalSpec();
-    spec.plainSize = 10;
-    ASSERT_EQ(open(spec), RESULT_OK);
+    fields = typicalSpec();
+    fields.plainSize = 10;
+    ASSERT_EQ(open(fields), RESULT_OK);
     EXPECT_EQ(session->header.blockSize, 10u);
 }
 
@@ -284,10 +284,10 @@ class LegacyCutTable : public LegacyHeader, public ::testing::WithParamInterface
 
 TEST_P(LegacyCutTable, ShortFileGivesCode)
 {
-    LegacyHeaderSpec spec = typicalSpec();
-    spec.hint = u"abc";            // bytes 64..69
-    spec.entryName = u"name.txt";  // bytes 70..85
-    EXPECT_EQ(open(spec, GetParam().keep), GetParam().expected) << GetParam().keep;
+    LegacyHeaderFields fields = typicalSpec();
+    fields.hint = u"abc";            // bytes 64..69
+    fields.entryName = u"name.txt";  // bytes 70..85
+    EXPECT_EQ(open(fields, GetParam().keep), GetParam().expected) << GetParam().keep;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LegacyCutTable,

@@ -42,31 +42,31 @@ std::uint16_t legacyHeaderChecksum(const std::uint8_t* header)
     return static_cast<std::uint16_t>(c + (header[62] | (header[63] << 8)));
 }
 
-std::vector<std::uint8_t> writeLegacyHeader(const LegacyHeaderSpec& spec)
+std::vector<std::uint8_t> writeLegacyHeader(const LegacyHeaderFields& fields)
 {
     std::vector<std::uint8_t> out(64, 0);
-    putLe32(out, 0, 0x004B5A58u | (static_cast<std::uint32_t>(spec.generation) << 24));
-    putLe16(out, 4, spec.layoutVersion);
-    putLe32(out, 8, spec.blockSize);
-    putLe16(out, 12, static_cast<std::uint16_t>(spec.hintLength < 0 ? spec.hint.size() : spec.hintLength));
+    putLe32(out, 0, 0x004B5A58u | (static_cast<std::uint32_t>(fields.generation) << 24));
+    putLe16(out, 4, fields.layoutVersion);
+    putLe32(out, 8, fields.blockSize);
+    putLe16(out, 12, static_cast<std::uint16_t>(fields.hintLength < 0 ? fields.hint.size() : fields.hintLength));
     putLe16(out, 14,
-            static_cast<std::uint16_t>(spec.entryNameLength < 0 ? spec.entryName.size() : spec.entryNameLength));
-    putLe32(out, 16, static_cast<std::uint32_t>(spec.plainSize));
-    putLe32(out, 20, static_cast<std::uint32_t>(spec.plainSize >> 32));
+            static_cast<std::uint16_t>(fields.entryNameLength < 0 ? fields.entryName.size() : fields.entryNameLength));
+    putLe32(out, 16, static_cast<std::uint32_t>(fields.plainSize));
+    putLe32(out, 20, static_cast<std::uint32_t>(fields.plainSize >> 32));
     for (int i = 0; i < 8; ++i) {
-        putLe16(out, 24 + 2 * static_cast<std::size_t>(i), spec.savedSystemTime[i]);
+        putLe16(out, 24 + 2 * static_cast<std::size_t>(i), fields.savedSystemTime[i]);
     }
-    putLe32(out, 40, spec.writerTag);
+    putLe32(out, 40, fields.writerTag);
     for (int i = 0; i < 8; ++i) {
-        out[44 + static_cast<std::size_t>(i)] = spec.salt[i];
-        out[52 + static_cast<std::size_t>(i)] = spec.salt[8 + i];
+        out[44 + static_cast<std::size_t>(i)] = fields.salt[i];
+        out[52 + static_cast<std::size_t>(i)] = fields.salt[8 + i];
     }
-    putLe16(out, 60, spec.scheduleBase);
-    putLe16(out, 62, spec.roundsBase);
-    if (spec.checksummed) {
+    putLe16(out, 60, fields.scheduleBase);
+    putLe16(out, 62, fields.roundsBase);
+    if (fields.checksummed) {
         putLe16(out, 6, legacyHeaderChecksum(out.data()));
     }
-    appendString(out, spec.hint, spec.generation);
-    appendString(out, spec.entryName, spec.generation);
+    appendString(out, fields.hint, fields.generation);
+    appendString(out, fields.entryName, fields.generation);
     return out;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct LegacyHeaderSpec {
+struct LegacyHeaderFields {
     std::uint8_t generation = 1;  // 1: strings as UTF-16LE; 0: one byte per character
     std::uint16_t layoutVersion = 0x210;
     std::uint32_t blockSize = 0;
@@ -33,4 +33,4 @@ struct LegacyHeaderSpec {
 // sum rotated left, then roundsBase added.
 std::uint16_t legacyHeaderChecksum(const std::uint8_t* header);
 // The header and its two strings.
-std::vector<std::uint8_t> writeLegacyHeader(const LegacyHeaderSpec& spec);
+std::vector<std::uint8_t> writeLegacyHeader(const LegacyHeaderFields& fields);
