@@ -1,5 +1,7 @@
 #include "platform/fault_injection.h"
 
+#include "platform/platform.h"
+
 #ifdef TARNWICK_FAULT_INJECTION
 
 #include <atomic>
@@ -21,6 +23,8 @@ struct FaultState {
     bool freeSpaceSucceeds = true;
     std::uint64_t freeSpace = 0;
     std::u16string lastDirectory;
+    bool samplePinned = false;
+    std::uint64_t sampleState = 0;
 };
 
 FaultState& state()
@@ -57,6 +61,8 @@ void resetFaults()
     s.freeSpaceSucceeds = true;
     s.freeSpace = 0;
     s.lastDirectory.clear();
+    s.samplePinned = false;
+    s.sampleState = 0;
 }
 
 void armFault(std::uint32_t callMask, std::uint64_t k, bool persistent)
@@ -121,6 +127,14 @@ const char16_t* lastFreeSpaceDirectory()
     return s.lastDirectory.c_str();
 }
 
+void pinSystemSample(std::uint64_t seed)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.samplePinned = true;
+    s.sampleState = seed;
+}
+
 bool injectedFailure(FaultCall call)
 {
     FaultState& s = state();
@@ -158,6 +172,28 @@ bool injectedFreeSpace(const char16_t* directory, bool* succeeded, std::uint64_t
     }
     *succeeded = s.freeSpaceSucceeds;
     *freeBytes = s.freeSpace;
+    return true;
+}
+
+bool injectedSystemSample(SystemSample* sample)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.samplePinned) {
+        return false;
+    }
+    // splitmix64: any fixed, well-spread filler will do; only repeatability matters.
+    auto* bytes = reinterpret_cast<unsigned char*>(sample);
+    for (std::size_t k = 0; k < sizeof *sample; k += 8) {
+        s.sampleState += 0x9E3779B97F4A7C15ULL;
+        std::uint64_t z = s.sampleState;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        for (std::size_t b = 0; b < 8 && k + b < sizeof *sample; ++b) {
+            bytes[k + b] = static_cast<unsigned char>(z >> (8 * b));
+        }
+    }
     return true;
 }
 

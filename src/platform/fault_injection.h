@@ -5,6 +5,8 @@
 // is a constant false and the rest does not exist.
 #include <cstdint>
 
+struct SystemSample;
+
 enum FaultCall : std::uint32_t {
     FAULT_OPEN = 1u << 0,     // openFileForRead
     FAULT_CREATE = 1u << 1,   // createNewFile
@@ -36,6 +38,10 @@ void injectFreeSpace(std::uint64_t freeBytes);
 void injectFreeSpaceQueryFailure();
 // The directory named in the last diskFreeBytes call (recorded even when injected).
 const char16_t* lastFreeSpaceDirectory();
+// sampleSystemValues fills its record from a generator seeded with seed
+// instead of asking the system, one draw per call. Saves, and what any other
+// password makes of them, are then the same on every run and every platform.
+void pinSystemSample(std::uint64_t seed);
 
 // Called by the platform layer at the start of each call of the given kind:
 // counts it and tells whether it is to fail.
@@ -43,6 +49,8 @@ bool injectedFailure(FaultCall call);
 // Called by diskFreeBytes: true when a value or failure is injected, with the
 // call's outcome in *succeeded and *freeBytes.
 bool injectedFreeSpace(const char16_t* directory, bool* succeeded, std::uint64_t* freeBytes);
+// Called by sampleSystemValues: true when the sample was filled from the pinned seed.
+bool injectedSystemSample(SystemSample* sample);
 
 #else
 
@@ -52,6 +60,11 @@ inline constexpr bool injectedFailure(FaultCall)
 }
 
 inline constexpr bool injectedFreeSpace(const char16_t*, bool*, std::uint64_t*)
+{
+    return false;
+}
+
+inline constexpr bool injectedSystemSample(SystemSample*)
 {
     return false;
 }

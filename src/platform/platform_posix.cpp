@@ -313,6 +313,9 @@ bool systemTimeToFileTime(const std::uint16_t systemTime[8], std::uint64_t* file
 void sampleSystemValues(SystemSample* sample)
 {
     std::memset(sample, 0, sizeof *sample);
+    if (injectedSystemSample(sample)) {
+        return;
+    }
     timespec monotonic{};
 
     // QueryPerformanceFrequency and QueryPerformanceCounter: the monotonic clock in nanoseconds.

@@ -217,6 +217,9 @@ bool systemTimeToFileTime(const std::uint16_t systemTime[8], std::uint64_t* file
 void sampleSystemValues(SystemSample* sample)
 {
     std::memset(sample, 0, sizeof *sample);
+    if (injectedSystemSample(sample)) {
+        return;
+    }
 
     LARGE_INTEGER frequency;
     frequency.QuadPart = 0;

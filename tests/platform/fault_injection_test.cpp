@@ -149,4 +149,27 @@ TEST_F(FaultInjection, ReportsInjectedFreeSpace)
     EXPECT_NE(free, 1000u);
 }
 
+TEST_F(FaultInjection, PinnedSamplesRepeatFromTheirSeed)
+{
+    const auto take = [] {
+        SystemSample sample;
+        sampleSystemValues(&sample);
+        return std::vector<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(&sample),
+                                         reinterpret_cast<const std::uint8_t*>(&sample) + sizeof sample);
+    };
+    pinSystemSample(5);
+    const std::vector<std::uint8_t> first = take();
+    const std::vector<std::uint8_t> second = take();
+    pinSystemSample(5);
+    EXPECT_EQ(take(), first);
+    EXPECT_EQ(take(), second);
+    EXPECT_NE(first, second);  // each call draws afresh
+    pinSystemSample(6);
+    EXPECT_NE(take(), first);
+    resetFaults();
+    SystemSample system;
+    sampleSystemValues(&system);
+    EXPECT_NE(system.processId, 0u);  // asked of the system again
+}
+
 }  // namespace
