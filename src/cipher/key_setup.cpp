@@ -112,6 +112,54 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
     state->scheduleJ = j;
 }
 
+namespace {
+
+// Each fold step may read the word the step before has just written, whose
+// address is known only at that step's end; a read from memory would wait on
+// that store every time. So the newest word stays in a register and reaches
+// memory one step later, and the rare read of it is answered from there.
+template <FoldVariant VARIANT>
+void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t w,
+               std::uint32_t steps)
+{
+    std::uint32_t x = 0;
+    std::size_t position = 0;
+    std::uint32_t pendingAt = 0;
+    std::uint32_t pending = words[0];
+    for (std::uint32_t s = 0; s < steps; ++s) {
+        const auto p = static_cast<std::uint32_t>(position);
+        const std::uint32_t c = bytes[position];
+        const std::uint32_t byByte = c & w;
+        const std::uint32_t byStep = s & w;
+        const std::uint32_t byPosition = p & w;
+        bool readsPending = byByte == pendingAt || byStep == pendingAt;
+        if constexpr (VARIANT == FoldVariant::ThreeTerm) {
+            readsPending = readsPending || byPosition == pendingAt;
+        }
+        if (readsPending) [[unlikely]] {
+            words[pendingAt] = pending;
+        }
+        std::uint32_t mixed = 0;
+        if constexpr (VARIANT == FoldVariant::ThreeTerm) {
+            x = (words[byByte] + words[byStep] + words[byPosition] + x + 1) & w;
+            mixed = c ^ p;
+        } else {
+            x = (words[byStep] + words[byByte] + x + 1) & w;
+            mixed = c;
+        }
+        const std::uint32_t old = x == pendingAt ? pending : words[x];
+        words[pendingAt] = pending;
+        pending = rotl32(mixed ^ old, 5);
+        pendingAt = x;
+        if (++position == length) {
+            position = 0;
+        }
+    }
+    words[pendingAt] = pending;
+}
+
+}  // namespace
+
 void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t wordCount,
                 std::uint32_t steps, FoldVariant variant)
 {
@@ -119,22 +167,10 @@ void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wo
     if (length == 0) {
         return;
     }
-    const std::uint32_t w = wordCount - 1;
-    std::uint32_t x = 0;
-    std::size_t position = 0;
-    for (std::uint32_t s = 0; s < steps; ++s) {
-        const auto p = static_cast<std::uint32_t>(position);
-        const std::uint32_t c = bytes[position];
-        if (variant == FoldVariant::ThreeTerm) {
-            x = (words[c & w] + words[s & w] + words[p & w] + x + 1) & w;
-            words[x] = rotl32(c ^ words[x] ^ p, 5);
-        } else {
-            x = (words[s & w] + words[c & w] + x + 1) & w;
-            words[x] = rotl32(c ^ words[x], 5);
-        }
-        if (++position == length) {
-            position = 0;
-        }
+    if (variant == FoldVariant::ThreeTerm) {
+        foldSteps<FoldVariant::ThreeTerm>(bytes, length, words, wordCount - 1, steps);
+    } else {
+        foldSteps<FoldVariant::TwoTerm>(bytes, length, words, wordCount - 1, steps);
     }
 }
 
