@@ -30,13 +30,17 @@ test: deps
 screenshot: build-windows
 	bash scripts/screenshot.sh
 
-# Save and open throughput and key setup cost (Release build, Google Benchmark).
+# Save and open throughput and key setup cost (Release build, Google Benchmark),
+# then the editor's open of a large document under Wine.
 bench: deps
 	cmake --preset linux-bench
 	cmake --build --preset linux-bench -j2
 	./build/linux-bench/bench/tarnwick_bench
 	./build/linux-bench/bench/tarnwick_save_bench
 	./build/linux-bench/bench/tarnwick_pipeline_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	cmake --preset windows
+	cmake --build --preset windows -j2 --target editor_open_bench
+	bash scripts/wine-run.sh build/windows/tests/editor_open_bench.exe
 
 # Runs each fuzz target for FUZZ_SECONDS (default 60); see scripts/fuzz.sh.
 fuzz: deps

@@ -348,20 +348,26 @@ public:
             "\nBound per generator step plus swap, median of %zu runs: wall %.3f ns (spread %.3f..%.3f), "
             "thread CPU %.3f ns (spread %.3f..%.3f)\n",
             perStep.size(), bound, perStep.front(), perStep.back(), cpuBound, cpuPerStep.front(), cpuPerStep.back());
-        std::printf("ratio = time / (steps x bound); cpu ratio uses the calling thread's CPU time on both sides\n");
+        std::printf(
+            "ratio = time / (steps x bound), with the bound measured next to the figure (the mean of the\n"
+            "runs just before and after it: this machine's speed drifts during a run); cpu ratio uses the\n"
+            "calling thread's CPU time on both sides\n");
         std::printf("%-40s %12s %12s %12s %8s %9s\n", "benchmark (bytes/level/threads)", "steps", "wall ms", "bound ms",
                     "ratio", "cpu ratio");
-        for (const std::string& name : order_) {
+        for (std::size_t at = 0; at < order_.size(); ++at) {
+            const std::string& name = order_[at];
             const Figure& figure = figures_[name];
             if (figure.steps <= 0 || name.rfind("Bound", 0) == 0) {
                 continue;
             }
-            const double boundNs = figure.steps * bound;
+            const double nearBound = boundNear(at, bound, false);
+            const double nearCpuBound = boundNear(at, cpuBound, true);
+            const double boundNs = figure.steps * nearBound;
             std::string shortName = name.substr(0, name.find("/min_time"));
             shortName = shortName.substr(0, shortName.find("/iterations"));
             std::printf("%-40s %12.0f %12.3f %12.3f %8.3f %9.3f\n", shortName.c_str(), figure.steps,
                         figure.nanoseconds / 1e6, boundNs / 1e6, figure.nanoseconds / boundNs,
-                        figure.cpuNanoseconds / (figure.steps * cpuBound));
+                        figure.cpuNanoseconds / (figure.steps * nearCpuBound));
         }
 #if defined(__unix__)
         rusage usage{};
@@ -372,6 +378,33 @@ public:
     }
 
 private:
+    // The mean per-step bound of the bound runs reported just before and just
+    // after position at; fallback when there is none.
+    double boundNear(std::size_t at, double fallback, bool cpu)
+    {
+        double total = 0;
+        int count = 0;
+        const auto perStep = [&](const std::string& name) {
+            const Figure& bound = figures_[name];
+            return (cpu ? bound.cpuNanoseconds : bound.nanoseconds) / bound.steps;
+        };
+        for (std::size_t k = at; k-- > 0;) {
+            if (order_[k].rfind("Bound", 0) == 0 && figures_[order_[k]].steps > 0) {
+                total += perStep(order_[k]);
+                ++count;
+                break;
+            }
+        }
+        for (std::size_t k = at + 1; k < order_.size(); ++k) {
+            if (order_[k].rfind("Bound", 0) == 0 && figures_[order_[k]].steps > 0) {
+                total += perStep(order_[k]);
+                ++count;
+                break;
+            }
+        }
+        return count == 0 ? fallback : total / count;
+    }
+
     std::map<std::string, Figure> figures_;
     std::vector<std::string> order_;
 };
@@ -381,7 +414,7 @@ void registerBound(int round)
     benchmark::RegisterBenchmark("Bound", BM_Bound)->Arg(round)->Unit(benchmark::kMillisecond)->MinTime(0.2);
 }
 
-void registerTransforms(const std::vector<Case>& cases, bool wholeFiles)
+void registerTransforms(const std::vector<Case>& cases, bool wholeFiles, int* round)
 {
     for (const Case& c : cases) {
         const std::vector<std::int64_t> args = {c.bytes, c.level, c.threads};
@@ -402,6 +435,7 @@ void registerTransforms(const std::vector<Case>& cases, bool wholeFiles)
             shape(benchmark::RegisterBenchmark("Save", BM_Save)->UseRealTime());
             shape(benchmark::RegisterBenchmark("Open", BM_Open)->UseRealTime());
         }
+        registerBound(++*round);
     }
 }
 
@@ -424,8 +458,7 @@ int main(int argc, char** argv)
         for (const std::int64_t bytes : {1 << 10, 64 << 10, 1 << 20, 8 << 20, 64 << 20}) {
             cases.push_back({bytes, chooseShuffleLevel(static_cast<std::uint64_t>(bytes)), threads});
         }
-        registerTransforms(cases, true);
-        registerBound(++round);
+        registerTransforms(cases, true, &round);
     }
     // Fixed levels: none, the lowest the save job picks, the highest.
     for (const std::int64_t threads : {1, 2}) {
@@ -434,8 +467,7 @@ int main(int argc, char** argv)
                             {64 << 10, 7, threads},
                             {1 << 10, 12800, threads},
                             {8 << 10, 12800, threads}},
-                           true);
-        registerBound(++round);
+                           true, &round);
     }
 
     RatioReporter reporter;

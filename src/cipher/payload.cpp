@@ -1,5 +1,6 @@
 #include "cipher/payload.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -138,31 +139,22 @@ void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
     state.keyJ = j;
 }
 
-std::atomic<unsigned> configuredThreads{0};
+// buildShuffle; with progress, it also tells another thread how far the
+// permutation is final (see buildShuffleTracked).
+void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress);
 
-// Runs first on a helper thread and second on this one, side by side, or both
-// here one after the other when two threads are not wanted or the helper
-// cannot be started. The two must touch disjoint state.
-template <typename First, typename Second>
-void runSideBySide(bool parallel, First first, Second second)
+// buildShuffle, telling another thread how far its permutation is final. When
+// the block is longer than the table mask every swap partner lies in 0..mask,
+// so in the last round index[k] for k above the mask is final once the round
+// has passed k; progress gives that bound as it grows, and the block's length
+// once the whole permutation is final. Stores use release order.
+void buildShuffleTracked(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress)
 {
-    if (parallel) {
-        std::thread helper;
-        try {
-            helper = std::thread(first);
-        } catch (...) {
-            // No helper could be started (std::system_error, or no memory for
-            // its state): nothing has run yet, so both run here instead.
-        }
-        if (helper.joinable()) {
-            second();
-            helper.join();
-            return;
-        }
-    }
-    first();
-    second();
+    drawShuffle(session, n, progress);
+    progress->store(n, std::memory_order_release);
 }
+
+std::atomic<unsigned> configuredThreads{0};
 
 // Worth a second thread only when the shuffle is long enough to hide its start.
 bool splitBlock(const ContainerSession* session, std::uint32_t n)
@@ -172,53 +164,144 @@ bool splitBlock(const ContainerSession* session, std::uint32_t n)
            static_cast<std::uint64_t>(n) * session->header.shuffleLevel >= MIN_PARALLEL_STEPS;
 }
 
-// Enciphers workBuffer[0..n-1] while the block's permutation is drawn, then
-// gathers it into shuffleBuffer (the buffers then exchange roles); returns the
-// block checksum of the result.
-std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n)
+// Calls visit(k) for every position k in first..n-1, each as soon as the
+// shuffle drawn on the other thread reports it final (buildShuffleTracked).
+template <typename Visit>
+void followFinalPositions(const std::atomic<std::uint32_t>& progress, std::uint32_t first, std::uint32_t n, Visit visit)
 {
-    runSideBySide(
-        splitBlock(session, n), [session, n] { buildShuffle(session, n); },
-        [session, n] { encipherBlock(session->cipher, session->workBuffer, n); });
+    // Waiting spins: on this workload a thread put to sleep and woken again
+    // made the whole transform a tenth slower.
+    std::uint32_t k = first;
+    while (k < n) {
+        const std::uint32_t ready = progress.load(std::memory_order_acquire);
+        if (ready <= k) {
+            std::this_thread::yield();
+            continue;
+        }
+        for (; k < ready; ++k) {
+            visit(k);
+        }
+    }
+}
+
+// Draws one block's permutation at a time on a helper thread, while the
+// caller runs the key generator and reads, checks or writes blocks. The two
+// generators are independent, so the output is the same as on one thread.
+// The helper touches only the shuffle generator and shuffleIndex.
+class ShuffleDrawer {
+public:
+    explicit ShuffleDrawer(ContainerSession* session) : session_(session) {}
+    ~ShuffleDrawer()
+    {
+        wait();
+    }
+    ShuffleDrawer(const ShuffleDrawer&) = delete;
+    ShuffleDrawer& operator=(const ShuffleDrawer&) = delete;
+
+    // Starts drawing the permutation of an n-byte block when a second thread
+    // pays off for it; false, with nothing drawn, when the caller is to draw
+    // it itself. When no helper can be started the permutation is drawn here.
+    bool start(std::uint32_t n)
+    {
+        wait();
+        if (!splitBlock(session_, n)) {
+            return false;
+        }
+        progress_.store(0, std::memory_order_relaxed);
+        try {
+            helper_ = std::thread([this, n] { buildShuffleTracked(session_, n, &progress_); });
+        } catch (...) {
+            // std::system_error, or no memory for the thread's state.
+            buildShuffleTracked(session_, n, &progress_);
+        }
+        return true;
+    }
+
+    // Calls visit(k) for every position k of the n-byte block being drawn:
+    // those above the table mask as they settle, the others once the whole
+    // permutation is drawn. Returns with the helper finished.
+    template <typename Visit>
+    void settle(std::uint32_t n, Visit visit)
+    {
+        const std::uint32_t settledFrom = std::min(n, session_->cipher.tableMask + 1);
+        followFinalPositions(progress_, settledFrom, n, visit);
+        wait();
+        for (std::uint32_t k = 0; k < settledFrom; ++k) {
+            visit(k);
+        }
+    }
+
+private:
+    void wait()
+    {
+        if (helper_.joinable()) {
+            helper_.join();
+        }
+    }
+
+    ContainerSession* session_;
+    std::thread helper_;
+    std::atomic<std::uint32_t> progress_{0};
+};
+
+// Enciphers workBuffer[0..n-1], draws the block's permutation and gathers the
+// block into shuffleBuffer (the buffers then exchange roles); returns the
+// block checksum of the result. The permutation is drawn here unless drawer
+// is already drawing it. Once the permutation is used, drawer starts on that
+// of the next block (next bytes; 0 when none), while this one is checksummed
+// and written; *drawingNext tells whether it did.
+std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing,
+                                    std::uint32_t next, bool* drawingNext)
+{
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
+    encipherBlock(session->cipher, session->workBuffer, n);
     std::uint32_t checksum = 0;
-    for (std::uint32_t k = 0; k < n; ++k) {
-        const std::uint8_t value = from[index[k]];
-        to[k] = value;
-        checksum = rotl32(checksum + value, 1);
+    if (drawing) {
+        drawer->settle(n, [&](std::uint32_t k) { to[k] = from[index[k]]; });
+        *drawingNext = next != 0 && drawer->start(next);
+        checksum = rotateAddChecksum(to, n);
+    } else {
+        buildShuffle(session, n);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::uint8_t value = from[index[k]];
+            to[k] = value;
+            checksum = rotl32(checksum + value, 1);
+        }
+        *drawingNext = next != 0 && drawer->start(next);
     }
     exchangeBuffers(session);
     return checksum;
 }
 
-// Draws the block's permutation while the key bytes for it are produced into
-// shuffleBuffer, then scatters and deciphers in one pass, in place in
-// shuffleBuffer (the buffers then exchange roles).
-void decipherShuffledBlock(ContainerSession* session, std::uint32_t n)
+// Produces the key bytes for the block into shuffleBuffer, then scatters and
+// deciphers in place there as the permutation allows (the buffers then
+// exchange roles). The permutation is drawn here unless drawer is already
+// drawing it.
+void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing)
 {
-    // Scheme 0 keeps its swap list in shuffleBuffer while the permutation is
-    // drawn, so its key bytes can only follow.
-    runSideBySide(
-        splitBlock(session, n), [session, n] { buildShuffle(session, n); },
-        [session, n] {
-            if (session->header.cipherScheme != 0) {
-                keystreamBytes(session->cipher, session->shuffleBuffer, n);
-            }
-        });
-    if (session->header.cipherScheme == 0) {
-        keystreamBytes(session->cipher, session->shuffleBuffer, n);
-    }
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
     std::uint32_t sum = session->cipher.plainSum;
-    for (std::uint32_t k = 0; k < n; ++k) {
+    const auto decipherAt = [&](std::uint32_t k) {
         const std::uint32_t position = index[k];
         const auto plain = static_cast<std::uint8_t>(from[k] ^ to[position]);
         to[position] = plain;
         sum += plain;
+    };
+    if (drawing) {
+        keystreamBytes(session->cipher, session->shuffleBuffer, n);
+        drawer->settle(n, decipherAt);
+    } else {
+        // Scheme 0 keeps its swap list in shuffleBuffer while the permutation
+        // is drawn, so the key bytes follow it.
+        buildShuffle(session, n);
+        keystreamBytes(session->cipher, session->shuffleBuffer, n);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            decipherAt(k);
+        }
     }
     session->cipher.plainSum = sum;
     exchangeBuffers(session);
@@ -316,6 +399,13 @@ void releaseBuffers(ContainerSession* session)
 
 void buildShuffle(ContainerSession* session, std::uint32_t n)
 {
+    drawShuffle(session, n, nullptr);
+}
+
+namespace {
+
+void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress)
+{
     CipherState& state = session->cipher;
     std::uint32_t* index = session->shuffleIndex;
     const std::uint32_t rounds = session->header.shuffleLevel;
@@ -361,18 +451,29 @@ void buildShuffle(ContainerSession* session, std::uint32_t n)
             }
         }
     } else {
+        constexpr std::uint32_t PROGRESS_STEP = 8192;
         for (std::uint32_t round = 0; round < rounds; ++round) {
-            for (std::uint32_t k = 0; k < n; ++k) {
-                const std::uint32_t other = localStep(table, i, j, mask);
-                const std::uint32_t swapped = index[k];
-                index[k] = index[other];
-                index[other] = swapped;
+            const bool last = round + 1 == rounds;
+            for (std::uint32_t k = 0; k < n;) {
+                const std::uint32_t end =
+                    (last && progress != nullptr && n - k > PROGRESS_STEP) ? k + PROGRESS_STEP : n;
+                for (; k < end; ++k) {
+                    const std::uint32_t other = localStep(table, i, j, mask);
+                    const std::uint32_t swapped = index[k];
+                    index[k] = index[other];
+                    index[other] = swapped;
+                }
+                if (last && progress != nullptr && k < n) {
+                    progress->store(k, std::memory_order_release);
+                }
             }
         }
     }
     state.shuffleI = i;
     state.shuffleJ = j;
 }
+
+}  // namespace
 
 void setPayloadThreads(unsigned count)
 {
@@ -422,15 +523,21 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         // A header that cuts a payload into empty blocks would never finish.
         return fail(session, RESULT_INVALID_ARGUMENT);
     }
+    const auto blockAt = [&header](std::uint64_t left) {
+        return static_cast<std::uint32_t>(left < header.blockSize ? left : header.blockSize);
+    };
+    ShuffleDrawer drawer(session);
+    bool drawing = shuffled && remaining > 0 && drawer.start(blockAt(remaining));
     while (remaining > 0) {
-        const auto n = static_cast<std::uint32_t>(remaining < header.blockSize ? remaining : header.blockSize);
+        const std::uint32_t n = blockAt(remaining);
         std::memcpy(session->workBuffer, source + offset, n);
         offset += n;
         remaining -= n;
 
         std::uint32_t checksum = 0;
         if (shuffled) {
-            checksum = encipherShuffledBlock(session, n);
+            checksum =
+                encipherShuffledBlock(session, n, &drawer, drawing, remaining > 0 ? blockAt(remaining) : 0, &drawing);
         } else {
             encipherBlock(session->cipher, session->workBuffer, n);
             checksum = rotateAddChecksum(session->workBuffer, n);
@@ -467,6 +574,7 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     if (remaining != 0 && header.blockSize == 0) {
         return fail(session, RESULT_CHECKSUM_FAILED);
     }
+    ShuffleDrawer drawer(session);
     while (remaining > 0) {
         const auto expected = static_cast<std::uint32_t>(remaining < header.blockSize ? remaining : header.blockSize);
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
@@ -477,6 +585,8 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         if (!acceptBlockLength(session, n, expected)) {
             return fail(session, RESULT_CHECKSUM_FAILED);
         }
+        // The permutation is drawn while the block is read, checked and keyed.
+        const bool drawing = shuffled && drawer.start(n);
         if (readExactly(session, session->workBuffer, n) != RESULT_OK) {
             return session->result;
         }
@@ -490,7 +600,7 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         }
 
         if (shuffled) {
-            decipherShuffledBlock(session, n);
+            decipherShuffledBlock(session, n, &drawer, drawing);
         } else {
             decipherBlock(session->cipher, session->workBuffer, n);
         }

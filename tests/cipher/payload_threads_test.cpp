@@ -130,6 +130,8 @@ TEST_P(PayloadThreads, DecryptRecoversTheReferenceText)
 const ThreadCase CASES[] = {
     // Long enough per block to draw the permutation on the helper thread.
     {"Scheme3BlocksSplitAndTail", 3, 40000, 7, 16384, false},
+    // A block whose last shuffle round hands over its settled positions in many steps.
+    {"Scheme3BlockSettledInManySteps", 3, 100003, 3, 0, false},
     {"Scheme3BlockWithinTheMask", 3, 1000, 100, 0, false},
     {"Scheme3BlockOfTheMask", 3, 1023, 70, 0, false},
     {"Scheme3BlockJustPastTheMask", 3, 1024, 70, 0, false},

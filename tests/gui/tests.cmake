@@ -29,3 +29,8 @@ add_executable(screenshot_driver gui/screenshot_driver.cpp)
 if(MINGW)
     target_link_options(screenshot_driver PRIVATE -municode)
 endif()
+
+# The editor's open of a large document, timed under Wine by make bench; not a test.
+add_executable(editor_open_bench ${CMAKE_SOURCE_DIR}/bench/editor_open_bench.cpp gui/gui_harness.cpp
+                                 $<TARGET_OBJECTS:tarnwick_resources>)
+target_link_libraries(editor_open_bench PRIVATE tarnwick_app version tarnwick_test_support gtest_main)
