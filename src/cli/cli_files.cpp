@@ -313,7 +313,9 @@ int readWholeInput(const std::string& path, std::size_t limit, SecureBuffer* out
             closeSource();
             return reportResult(RESULT_LIMIT_EXCEEDED, name);
         }
-        if (!out->reserve(static_cast<std::size_t>(knownSize))) {
+        // One chunk more than the file: the read that finds its end then
+        // needs no larger buffer, which would hold a second copy of the text.
+        if (!out->reserve(static_cast<std::size_t>(knownSize) + READ_CHUNK)) {
             closeSource();
             return reportResult(RESULT_OUT_OF_MEMORY, name);
         }
