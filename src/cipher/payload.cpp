@@ -89,40 +89,53 @@ inline std::uint32_t localStep(std::uint32_t* table, std::uint32_t& i, std::uint
 }
 
 // XORs the key generator's low byte into each byte, summing the plaintext
-// before the XOR.
-void encipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
+// before the XOR. With WITH_CHECKSUM it also returns the block checksum of
+// what it wrote, a chain that runs beside the generator's at no extra cost.
+template <bool WITH_CHECKSUM>
+std::uint32_t encipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
 {
     std::uint32_t* table = state.keyTable;
     const std::uint32_t mask = state.tableMask;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     std::uint32_t sum = state.plainSum;
+    std::uint32_t checksum = 0;
     for (std::uint32_t k = 0; k < n; ++k) {
         const std::uint8_t plain = block[k];
         sum += plain;
-        block[k] = static_cast<std::uint8_t>(plain ^ localStep(table, i, j, mask));
+        const auto cipher = static_cast<std::uint8_t>(plain ^ localStep(table, i, j, mask));
+        block[k] = cipher;
+        if constexpr (WITH_CHECKSUM) {
+            checksum = rotl32(checksum + cipher, 1);
+        }
     }
     state.keyI = i;
     state.keyJ = j;
     state.plainSum = sum;
+    return checksum;
 }
 
-// Deciphers in place and sums the plaintext after the XOR.
-void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
+// Deciphers in place and sums the plaintext after the XOR; continues the block
+// checksum *running over the ciphertext as it goes.
+void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n, std::uint32_t* running)
 {
     std::uint32_t* table = state.keyTable;
     const std::uint32_t mask = state.tableMask;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     std::uint32_t sum = state.plainSum;
+    std::uint32_t checksum = *running;
     for (std::uint32_t k = 0; k < n; ++k) {
-        const auto plain = static_cast<std::uint8_t>(block[k] ^ localStep(table, i, j, mask));
+        const std::uint8_t cipher = block[k];
+        checksum = rotl32(checksum + cipher, 1);
+        const auto plain = static_cast<std::uint8_t>(cipher ^ localStep(table, i, j, mask));
         block[k] = plain;
         sum += plain;
     }
     state.keyI = i;
     state.keyJ = j;
     state.plainSum = sum;
+    *running = checksum;
 }
 
 // The key generator's low bytes for the next n positions, without using them.
@@ -256,7 +269,7 @@ std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n, 
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
-    encipherBlock(session->cipher, session->workBuffer, n);
+    encipherBlock<false>(session->cipher, session->workBuffer, n);
     std::uint32_t checksum = 0;
     if (drawing) {
         drawer->settle(n, [&](std::uint32_t k) { to[k] = from[index[k]]; });
@@ -277,9 +290,10 @@ std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n, 
 
 // Produces the key bytes for the block into shuffleBuffer, then scatters and
 // deciphers in place there as the permutation allows (the buffers then
-// exchange roles). The permutation is drawn here unless drawer is already
-// drawing it.
-void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing)
+// exchange roles); continues the block checksum *running over the ciphertext.
+// The permutation is drawn here unless drawer is already drawing it.
+void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing,
+                           std::uint32_t* running)
 {
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
@@ -292,6 +306,8 @@ void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDr
         sum += plain;
     };
     if (drawing) {
+        // Positions are visited out of order here; the checksum takes its own pass.
+        *running = continueRotateAddChecksum(*running, from, n);
         keystreamBytes(session->cipher, session->shuffleBuffer, n);
         drawer->settle(n, decipherAt);
     } else {
@@ -299,9 +315,12 @@ void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDr
         // is drawn, so the key bytes follow it.
         buildShuffle(session, n);
         keystreamBytes(session->cipher, session->shuffleBuffer, n);
+        std::uint32_t checksum = *running;
         for (std::uint32_t k = 0; k < n; ++k) {
+            checksum = rotl32(checksum + from[k], 1);
             decipherAt(k);
         }
+        *running = checksum;
     }
     session->cipher.plainSum = sum;
     exchangeBuffers(session);
@@ -539,8 +558,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
             checksum =
                 encipherShuffledBlock(session, n, &drawer, drawing, remaining > 0 ? blockAt(remaining) : 0, &drawing);
         } else {
-            encipherBlock(session->cipher, session->workBuffer, n);
-            checksum = rotateAddChecksum(session->workBuffer, n);
+            checksum = encipherBlock<true>(session->cipher, session->workBuffer, n);
         }
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
         storeLe32(blockHeader, n);
@@ -594,15 +612,15 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         if (session->generation >= 2) {
             running = 0;
         }
-        running = continueRotateAddChecksum(running, session->workBuffer, n);
+        // The block checksum is taken in the deciphering pass, and a block
+        // that fails it goes no further than the session's own buffers.
+        if (shuffled) {
+            decipherShuffledBlock(session, n, &drawer, drawing, &running);
+        } else {
+            decipherBlock(session->cipher, session->workBuffer, n, &running);
+        }
         if (running != loadLe32(blockHeader + 4)) {
             return fail(session, RESULT_CHECKSUM_FAILED);
-        }
-
-        if (shuffled) {
-            decipherShuffledBlock(session, n, &drawer, drawing);
-        } else {
-            decipherBlock(session->cipher, session->workBuffer, n);
         }
         if (done < limit) {
             const std::uint64_t room = limit - done;
