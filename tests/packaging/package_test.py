@@ -328,13 +328,15 @@ def uninstall(prefix):
     check(result.returncode == 0, "silent uninstall failed with %d (log %s)" % (result.returncode, result.log))
 
 
-def make_documents():
+def make_documents(scenario):
     """A real container as a .vtxt and as a .kzx document, in a folder whose name has a blank,
-    written by the vtxt that `make package` built."""
-    folder = os.path.join(BUILD, "documents", "My letters")
+    written by the vtxt that `make package` built. Each scenario has folders of its own: the
+    scenarios run side by side, and a document rewritten while another program opens it would
+    fail that open."""
+    folder = os.path.join(BUILD, "documents", scenario, "My letters")
     os.makedirs(folder, exist_ok=True)
-    text = os.path.join(BUILD, "documents", "letter.txt")
-    password = os.path.join(BUILD, "documents", "password")
+    text = os.path.join(BUILD, "documents", scenario, "letter.txt")
+    password = os.path.join(BUILD, "documents", scenario, "password")
     with open(text, "w", encoding="utf-8") as f:
         f.write("Dear Ann,\nthe keys are under the mat.\n")
     with open(password, "w", encoding="utf-8") as f:
@@ -480,7 +482,7 @@ def test_per_user_open_command_starts_installed_program():
     require_display()
     PER_USER.require()
     expected_exe = (per_user_install_dir(PER_USER) + "tarnwick.exe").lower()
-    for document in make_documents():
+    for document in make_documents("per-user"):
         extension = os.path.splitext(document)[1]
         registered = PER_USER.default_value(r"HKCU\Software\Classes\Tarnwick%s\shell\open\command" % extension)
         argv = windows_split(registered.replace("%1", z_path(document)))
@@ -565,7 +567,7 @@ def test_per_machine_double_clicked_document_opens_in_tarnwick():
     require_display()
     PER_MACHINE.require()
     expected_exe = (PER_MACHINE_DIR + "tarnwick.exe").lower()
-    for document in make_documents():
+    for document in make_documents("per-machine"):
         try:
             # `start` hands the document to the shell, as Explorer does on a double-click.
             PER_MACHINE.wine("start", "/unix", document)
