@@ -35,7 +35,6 @@ screenshot: build-windows
 bench: deps
 	cmake --preset linux-bench
 	cmake --build --preset linux-bench -j2
-	./build/linux-bench/bench/tarnwick_bench
 	./build/linux-bench/bench/tarnwick_save_bench
 	./build/linux-bench/bench/tarnwick_pipeline_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	cmake --preset windows

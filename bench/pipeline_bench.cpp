@@ -139,6 +139,28 @@ Case caseOf(const benchmark::State& state)
     return {state.range(0), state.range(1), state.range(2)};
 }
 
+// Saves text at path at the case's level, for the benchmarks that open it;
+// false, with the benchmark marked failed, when that fails.
+bool writeFileToOpen(benchmark::State& state, const Case& c, const std::vector<std::uint8_t>& text,
+                     const std::u16string& path)
+{
+    ContainerSession session;
+    initSession(&session);
+    if (saveContainer(&session, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
+                      static_cast<std::uint32_t>(c.level)) != RESULT_OK) {
+        state.SkipWithError("could not write the file to open");
+        return false;
+    }
+    return true;
+}
+
+// What every transform benchmark reports once its iterations are done.
+void reportCase(benchmark::State& state, const Case& c)
+{
+    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
+    state.SetBytesProcessed(state.iterations() * c.bytes);
+}
+
 void BM_Encrypt(benchmark::State& state)
 {
     const Case c = caseOf(state);
@@ -168,9 +190,8 @@ void BM_Encrypt(benchmark::State& state)
     }
     deleteFile(path.c_str());
     setPayloadThreads(0);
-    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
     state.counters["cpu_ns"] = cpuSeconds * 1e9 / static_cast<double>(state.iterations());
-    state.SetBytesProcessed(state.iterations() * c.bytes);
+    reportCase(state, c);
 }
 
 void BM_Decrypt(benchmark::State& state)
@@ -178,14 +199,8 @@ void BM_Decrypt(benchmark::State& state)
     const Case c = caseOf(state);
     const std::vector<std::uint8_t> text = sampleText(static_cast<std::size_t>(c.bytes));
     const std::u16string path = benchPath("decrypt.vtxt");
-    {
-        ContainerSession session;
-        initSession(&session);
-        if (saveContainer(&session, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
-                          static_cast<std::uint32_t>(c.level)) != RESULT_OK) {
-            state.SkipWithError("could not write the file to open");
-            return;
-        }
+    if (!writeFileToOpen(state, c, text, path)) {
+        return;
     }
     setPayloadThreads(static_cast<unsigned>(c.threads));
     std::vector<std::uint8_t> destination(text.size());
@@ -211,9 +226,8 @@ void BM_Decrypt(benchmark::State& state)
     }
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
     state.counters["cpu_ns"] = cpuSeconds * 1e9 / static_cast<double>(state.iterations());
-    state.SetBytesProcessed(state.iterations() * c.bytes);
+    reportCase(state, c);
 }
 
 // ---------------------------------------------------------------------------
@@ -238,8 +252,7 @@ void BM_Save(benchmark::State& state)
     }
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
-    state.SetBytesProcessed(state.iterations() * c.bytes);
+    reportCase(state, c);
 }
 
 void BM_Open(benchmark::State& state)
@@ -247,14 +260,8 @@ void BM_Open(benchmark::State& state)
     const Case c = caseOf(state);
     const std::vector<std::uint8_t> text = sampleText(static_cast<std::size_t>(c.bytes));
     const std::u16string path = benchPath("open.vtxt");
-    {
-        ContainerSession session;
-        initSession(&session);
-        if (saveContainer(&session, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
-                          static_cast<std::uint32_t>(c.level)) != RESULT_OK) {
-            state.SkipWithError("could not write the file to open");
-            return;
-        }
+    if (!writeFileToOpen(state, c, text, path)) {
+        return;
     }
     setPayloadThreads(static_cast<unsigned>(c.threads));
     std::vector<std::uint8_t> destination(text.size());
@@ -274,8 +281,7 @@ void BM_Open(benchmark::State& state)
     }
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
-    state.SetBytesProcessed(state.iterations() * c.bytes);
+    reportCase(state, c);
 }
 
 // ---------------------------------------------------------------------------

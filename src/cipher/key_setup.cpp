@@ -225,13 +225,7 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     for (std::uint32_t k = 0; k < header.stirRounds; ++k) {
-        i = (i + 1) & mask;
-        const std::uint32_t a = keyTable[i];
-        j = (j + a) & mask;
-        const std::uint32_t b = keyTable[j];
-        keyTable[i] = b;
-        keyTable[j] = a;
-        const std::uint32_t t = keyTable[(a + b) & mask];
+        const std::uint32_t t = generatorStep(keyTable, i, j, mask);
         const std::uint32_t slot = k & mask;
         const std::uint32_t swapped = shuffleTable[slot];
         shuffleTable[slot] = shuffleTable[t];

@@ -13,6 +13,21 @@ enum class FoldVariant { TwoTerm, ThreeTerm };
 
 // One generator step on table with indices *i and *j; returns a value in 0..mask.
 std::uint32_t keystreamStep(std::uint32_t* table, std::uint32_t* i, std::uint32_t* j, std::uint32_t mask);
+
+// keystreamStep on indices the caller holds in locals, for the hot loops: i
+// and j stay out of memory there, which stores into the table (and into byte
+// buffers, which may alias anything) would otherwise force on every step.
+// Gives exactly keystreamStep's output and state.
+inline std::uint32_t generatorStep(std::uint32_t* table, std::uint32_t& i, std::uint32_t& j, std::uint32_t mask)
+{
+    i = (i + 1) & mask;
+    const std::uint32_t a = table[i];
+    j = (j + a) & mask;
+    const std::uint32_t b = table[j];
+    table[i] = b;
+    table[j] = a;
+    return table[(a + b) & mask];
+}
 // One key schedule pass of count steps over bytes[0..length-1] on state->keyTable.
 void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t length, std::uint32_t count);
 // Folds length bytes into wordCount (8, 16 or 64) words with the given number of steps.

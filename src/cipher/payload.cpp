@@ -73,21 +73,6 @@ void exchangeBuffers(ContainerSession* session)
     session->shuffleBuffer = swapped;
 }
 
-// One generator step on indices held in locals. The product loops keep i and
-// j out of the session while they run: stores into the table (and into byte
-// buffers, which may alias anything) would otherwise force both back to
-// memory on every step. Gives exactly keystreamStep's output and state.
-inline std::uint32_t localStep(std::uint32_t* table, std::uint32_t& i, std::uint32_t& j, std::uint32_t mask)
-{
-    i = (i + 1) & mask;
-    const std::uint32_t a = table[i];
-    j = (j + a) & mask;
-    const std::uint32_t b = table[j];
-    table[i] = b;
-    table[j] = a;
-    return table[(a + b) & mask];
-}
-
 // XORs the key generator's low byte into each byte, summing the plaintext
 // before the XOR. With WITH_CHECKSUM it also returns the block checksum of
 // what it wrote, a chain that runs beside the generator's at no extra cost.
@@ -103,7 +88,7 @@ std::uint32_t encipherBlock(CipherState& state, std::uint8_t* block, std::uint32
     for (std::uint32_t k = 0; k < n; ++k) {
         const std::uint8_t plain = block[k];
         sum += plain;
-        const auto cipher = static_cast<std::uint8_t>(plain ^ localStep(table, i, j, mask));
+        const auto cipher = static_cast<std::uint8_t>(plain ^ generatorStep(table, i, j, mask));
         block[k] = cipher;
         if constexpr (WITH_CHECKSUM) {
             checksum = rotl32(checksum + cipher, 1);
@@ -128,7 +113,7 @@ void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n, std
     for (std::uint32_t k = 0; k < n; ++k) {
         const std::uint8_t cipher = block[k];
         checksum = rotl32(checksum + cipher, 1);
-        const auto plain = static_cast<std::uint8_t>(cipher ^ localStep(table, i, j, mask));
+        const auto plain = static_cast<std::uint8_t>(cipher ^ generatorStep(table, i, j, mask));
         block[k] = plain;
         sum += plain;
     }
@@ -146,26 +131,18 @@ void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     for (std::uint32_t k = 0; k < n; ++k) {
-        out[k] = static_cast<std::uint8_t>(localStep(table, i, j, mask));
+        out[k] = static_cast<std::uint8_t>(generatorStep(table, i, j, mask));
     }
     state.keyI = i;
     state.keyJ = j;
 }
 
-// buildShuffle; with progress, it also tells another thread how far the
-// permutation is final (see buildShuffleTracked).
+// buildShuffle, telling another thread through progress (when not null) how
+// far the permutation is final. When the block is longer than the table mask
+// every swap partner lies in 0..mask, so in the last round index[k] for k
+// above the mask is final once the round has passed k; progress gives that
+// bound as it grows, with release order.
 void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress);
-
-// buildShuffle, telling another thread how far its permutation is final. When
-// the block is longer than the table mask every swap partner lies in 0..mask,
-// so in the last round index[k] for k above the mask is final once the round
-// has passed k; progress gives that bound as it grows, and the block's length
-// once the whole permutation is final. Stores use release order.
-void buildShuffleTracked(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress)
-{
-    drawShuffle(session, n, progress);
-    progress->store(n, std::memory_order_release);
-}
 
 std::atomic<unsigned> configuredThreads{0};
 
@@ -178,7 +155,7 @@ bool splitBlock(const ContainerSession* session, std::uint32_t n)
 }
 
 // Calls visit(k) for every position k in first..n-1, each as soon as the
-// shuffle drawn on the other thread reports it final (buildShuffleTracked).
+// shuffle drawn on the other thread reports it final (drawShuffle).
 template <typename Visit>
 void followFinalPositions(const std::atomic<std::uint32_t>& progress, std::uint32_t first, std::uint32_t n, Visit visit)
 {
@@ -222,10 +199,10 @@ public:
         }
         progress_.store(0, std::memory_order_relaxed);
         try {
-            helper_ = std::thread([this, n] { buildShuffleTracked(session_, n, &progress_); });
+            helper_ = std::thread([this, n] { draw(n); });
         } catch (...) {
             // std::system_error, or no memory for the thread's state.
-            buildShuffleTracked(session_, n, &progress_);
+            draw(n);
         }
         return true;
     }
@@ -245,6 +222,13 @@ public:
     }
 
 private:
+    // Draws the permutation, then reports all of it final.
+    void draw(std::uint32_t n)
+    {
+        drawShuffle(session_, n, &progress_);
+        progress_.store(n, std::memory_order_release);
+    }
+
     void wait()
     {
         if (helper_.joinable()) {
@@ -445,7 +429,7 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
         // One swap list, drawn once, serves every round; its targets lie in 0..255.
         std::uint8_t* targets = session->shuffleBuffer;
         for (std::uint32_t k = 0; k < n; ++k) {
-            const std::uint32_t t = localStep(table, i, j, mask);
+            const std::uint32_t t = generatorStep(table, i, j, mask);
             targets[k] = static_cast<std::uint8_t>(needsRemainder ? t % n : t);
         }
         state.shuffleI = i;
@@ -463,7 +447,7 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
     if (needsRemainder) {
         for (std::uint32_t round = 0; round < rounds; ++round) {
             for (std::uint32_t k = 0; k < n; ++k) {
-                const std::uint32_t other = localStep(table, i, j, mask) % n;
+                const std::uint32_t other = generatorStep(table, i, j, mask) % n;
                 const std::uint32_t swapped = index[k];
                 index[k] = index[other];
                 index[other] = swapped;
@@ -477,7 +461,7 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
                 const std::uint32_t end =
                     (last && progress != nullptr && n - k > PROGRESS_STEP) ? k + PROGRESS_STEP : n;
                 for (; k < end; ++k) {
-                    const std::uint32_t other = localStep(table, i, j, mask);
+                    const std::uint32_t other = generatorStep(table, i, j, mask);
                     const std::uint32_t swapped = index[k];
                     index[k] = index[other];
                     index[other] = swapped;

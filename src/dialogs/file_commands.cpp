@@ -85,31 +85,32 @@ void ProposeSaveName(AppState* app)
     }
 }
 
-bool AskOpenFileName(AppState* app)
+// The Open and Save As dialogs' common fields: owned by the main window, the
+// first filter chosen, the path read from and written to requestedPath.
+OPENFILENAMEW FileDialogFor(AppState* app, const wchar_t* filter, DWORD flags)
 {
-    secureWipe(app->requestedPath, sizeof app->requestedPath);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = app->mainWindow;
-    dialog.lpstrFilter = OPEN_FILTER;
+    dialog.lpstrFilter = filter;
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = app->requestedPath;
     dialog.nMaxFile = PATH_DIALOG_CAPACITY;
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    dialog.Flags = flags;
+    return dialog;
+}
+
+bool AskOpenFileName(AppState* app)
+{
+    secureWipe(app->requestedPath, sizeof app->requestedPath);
+    OPENFILENAMEW dialog = FileDialogFor(app, OPEN_FILTER, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     return GetOpenFileNameW(&dialog) != FALSE;
 }
 
 bool AskSaveFileName(AppState* app)
 {
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = app->mainWindow;
-    dialog.lpstrFilter = SAVE_FILTER;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = app->requestedPath;
-    dialog.nMaxFile = PATH_DIALOG_CAPACITY;
+    OPENFILENAMEW dialog = FileDialogFor(app, SAVE_FILTER, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR);
     dialog.lpstrDefExt = L"vtxt";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     return GetSaveFileNameW(&dialog) != FALSE;
 }
 
