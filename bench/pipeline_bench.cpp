@@ -83,13 +83,7 @@ void BM_Bound(benchmark::State& state)
         std::uint32_t j = 0;
         std::uint32_t k = 0;
         for (std::uint32_t s = 0; s < STEPS; ++s) {
-            i = (i + 1) & MASK;
-            const std::uint32_t a = t[i];
-            j = (j + a) & MASK;
-            const std::uint32_t b = t[j];
-            t[i] = b;
-            t[j] = a;
-            const std::uint32_t other = t[(a + b) & MASK];
+            const std::uint32_t other = generatorStep(t, i, j, MASK);
             const std::uint32_t swapped = x[k];
             x[k] = x[other];
             x[other] = swapped;
