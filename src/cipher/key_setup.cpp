@@ -114,48 +114,135 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
 
 namespace {
 
-// Each fold step may read the word the step before has just written, whose
-// address is known only at that step's end; a read from memory would wait on
-// that store every time. So the newest word stays in a register and reaches
-// memory one step later, and the rare read of it is answered from there.
+// What a fold step at one byte position of the folded string uses: the word
+// indices it reads besides its step's own, and the value it mixes in.
+struct FoldPosition {
+    std::uint8_t byByte;
+    std::uint8_t byPosition;
+    std::uint16_t mixed;
+};
+
+// Key material and the entropy record are far shorter; longer strings take
+// the plain loop.
+constexpr std::size_t FOLD_TABLE_POSITIONS = KEY_MATERIAL_SIZE;
+
+// value, or replacement where index equals at. Compilers like to turn this
+// into a branch, which here mispredicts about once in twenty steps; the
+// conditional move costs one cycle on every step instead.
+inline std::uint32_t replaceIfEqual(std::uint32_t index, std::uint32_t at, std::uint32_t replacement,
+                                    std::uint32_t value)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmpl %[index], %[at]\n\tcmove %[replacement], %[value]"
+        : [value] "+r"(value)
+        : [index] "r"(index), [at] "r"(at), [replacement] "r"(replacement)
+        : "cc");
+    return value;
+#else
+    return index == at ? replacement : value;
+#endif
+}
+
 template <FoldVariant VARIANT>
-void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t w,
+std::uint32_t foldMix(std::uint32_t byte, std::uint32_t position)
+{
+    return VARIANT == FoldVariant::ThreeTerm ? byte ^ position : byte;
+}
+
+// The fold as written: each step reads the words and rewrites one in place.
+template <FoldVariant VARIANT>
+void foldPlain(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t w,
                std::uint32_t steps)
 {
     std::uint32_t x = 0;
     std::size_t position = 0;
-    std::uint32_t pendingAt = 0;
-    std::uint32_t pending = words[0];
     for (std::uint32_t s = 0; s < steps; ++s) {
         const auto p = static_cast<std::uint32_t>(position);
         const std::uint32_t c = bytes[position];
-        const std::uint32_t byByte = c & w;
-        const std::uint32_t byStep = s & w;
-        const std::uint32_t byPosition = p & w;
-        bool readsPending = byByte == pendingAt || byStep == pendingAt;
+        std::uint32_t sum = words[s & w] + words[c & w];
         if constexpr (VARIANT == FoldVariant::ThreeTerm) {
-            readsPending = readsPending || byPosition == pendingAt;
+            sum += words[p & w];
         }
-        if (readsPending) [[unlikely]] {
-            words[pendingAt] = pending;
-        }
-        std::uint32_t mixed = 0;
-        if constexpr (VARIANT == FoldVariant::ThreeTerm) {
-            x = (words[byByte] + words[byStep] + words[byPosition] + x + 1) & w;
-            mixed = c ^ p;
-        } else {
-            x = (words[byStep] + words[byByte] + x + 1) & w;
-            mixed = c;
-        }
-        const std::uint32_t old = x == pendingAt ? pending : words[x];
-        words[pendingAt] = pending;
-        pending = rotl32(mixed ^ old, 5);
-        pendingAt = x;
+        x = (sum + x + 1) & w;
+        words[x] = rotl32(foldMix<VARIANT>(c, p) ^ words[x], 5);
         if (++position == length) {
             position = 0;
         }
     }
-    words[pendingAt] = pending;
+}
+
+// A step reads up to three words that the steps just before it may have
+// written, at indices known only when those steps end. Stored at once, the
+// newest writes hold up the next reads: the processor either waits for the
+// store or, having guessed no overlap, starts over when one turns up. So the
+// two newest writes stay pending in registers, memory holds everything older,
+// and a read applies the pending writes that hit its word. Only the check
+// against the newest write lies on the chain from one step to the next.
+template <FoldVariant VARIANT, std::uint32_t WORDS>
+void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_t* words, std::uint32_t steps)
+{
+    constexpr std::uint32_t W = WORDS - 1;
+    // A pending write to this slot past the words touches nothing that is read.
+    constexpr std::uint32_t NOWHERE = WORDS;
+    std::uint32_t v[WORDS + 1];
+    std::memcpy(v, words, WORDS * sizeof(std::uint32_t));
+    v[NOWHERE] = 0;
+    std::uint32_t x = 0;
+    std::uint32_t newestAt = NOWHERE;
+    std::uint32_t newestMix = 0;
+    std::uint32_t olderAt = NOWHERE;
+    std::uint32_t olderMix = 0;
+    const auto read = [&](std::uint32_t index) {
+        std::uint32_t value = v[index];
+        value = replaceIfEqual(index, olderAt, rotl32(olderMix ^ value, 5), value);
+        return replaceIfEqual(index, newestAt, rotl32(newestMix ^ value, 5), value);
+    };
+    const FoldPosition* at = positions;
+    const FoldPosition* const end = positions + length;
+    for (std::uint32_t s = 0; s < steps; ++s) {
+        std::uint32_t sum = read(s & W) + read(at->byByte);
+        if constexpr (VARIANT == FoldVariant::ThreeTerm) {
+            sum += read(at->byPosition);
+        }
+        x = (sum + x + 1) & W;
+        v[olderAt] = rotl32(olderMix ^ v[olderAt], 5);
+        olderAt = newestAt;
+        olderMix = newestMix;
+        newestAt = x;
+        newestMix = at->mixed;
+        if (++at == end) {
+            at = positions;
+        }
+    }
+    v[olderAt] = rotl32(olderMix ^ v[olderAt], 5);
+    v[newestAt] = rotl32(newestMix ^ v[newestAt], 5);
+    std::memcpy(words, v, WORDS * sizeof(std::uint32_t));
+    wipeObject(v);
+}
+
+template <FoldVariant VARIANT>
+void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t wordCount,
+               std::uint32_t steps)
+{
+    const std::uint32_t w = wordCount - 1;
+    if (length > FOLD_TABLE_POSITIONS || (wordCount != 8 && wordCount != 16 && wordCount != 64)) {
+        foldPlain<VARIANT>(bytes, length, words, w, steps);
+        return;
+    }
+    FoldPosition positions[FOLD_TABLE_POSITIONS];
+    for (std::size_t p = 0; p < length; ++p) {
+        const auto position = static_cast<std::uint32_t>(p);
+        positions[p] = {static_cast<std::uint8_t>(bytes[p] & w), static_cast<std::uint8_t>(position & w),
+                        static_cast<std::uint16_t>(foldMix<VARIANT>(bytes[p], position))};
+    }
+    if (wordCount == 8) {
+        foldPending<VARIANT, 8>(positions, length, words, steps);
+    } else if (wordCount == 16) {
+        foldPending<VARIANT, 16>(positions, length, words, steps);
+    } else {
+        foldPending<VARIANT, 64>(positions, length, words, steps);
+    }
+    secureWipe(positions, length * sizeof(FoldPosition));
 }
 
 }  // namespace
@@ -168,9 +255,9 @@ void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wo
         return;
     }
     if (variant == FoldVariant::ThreeTerm) {
-        foldSteps<FoldVariant::ThreeTerm>(bytes, length, words, wordCount - 1, steps);
+        foldSteps<FoldVariant::ThreeTerm>(bytes, length, words, wordCount, steps);
     } else {
-        foldSteps<FoldVariant::TwoTerm>(bytes, length, words, wordCount - 1, steps);
+        foldSteps<FoldVariant::TwoTerm>(bytes, length, words, wordCount, steps);
     }
 }
 

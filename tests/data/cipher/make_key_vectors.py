@@ -107,7 +107,15 @@ def main():
     print("# fold: variant(2|3) input-hex words steps result-words")
     for data, words, steps, three in [(b"abc", 16, 34567, True), (b"abc", 16, 16, True), (b"abc", 8, 1000, False),
                                      (b"hello world", 64, 5000, False), (bytes((7 * i + 3) & 255 for i in range(60)), 16, 34567, True),
-                                     (b"x", 8, 3, False)]:
+                                     (b"x", 8, 3, False),
+                                     # Fewer steps than the writes a step can still be waiting on.
+                                     (b"\x05\xfe", 64, 0, True), (b"\x05\xfe", 64, 1, True), (b"\x05\xfe", 64, 2, True),
+                                     (b"\x3f\x3f\x3f", 8, 7, True),
+                                     # The longest key material, and strings longer than any key material.
+                                     (bytes((i * i + 11) & 255 for i in range(526)), 64, 49151, True),
+                                     (bytes((i * i + 11) & 255 for i in range(271)), 8, 20000, False),
+                                     (bytes((5 * i + 1) & 255 for i in range(1100)), 64, 3000, True),
+                                     (bytes((5 * i + 1) & 255 for i in range(1100)), 16, 3000, False)]:
         v = fold(data, words, steps, three)
         print(3 if three else 2, data.hex(), words, steps, ",".join("%08x" % x for x in v))
 
