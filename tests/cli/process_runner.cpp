@@ -110,8 +110,19 @@ ProcessResult runVtxt(const std::vector<std::string>& args, const ProcessOptions
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &process);
+    // Wine now and then fails to start a process while its server is busy
+    // with the suite's other processes; a second try a moment later works.
+    constexpr int START_ATTEMPTS = 4;
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < START_ATTEMPTS && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(250);
+        }
+        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process);
+        startError = started ? 0 : GetLastError();
+    }
     CloseHandle(inRead);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
@@ -121,6 +132,7 @@ ProcessResult runVtxt(const std::vector<std::string>& args, const ProcessOptions
             CloseHandle(outRead);
         }
         CloseHandle(errRead);
+        result.err = "CreateProcessW failed, error " + std::to_string(startError);
         return result;
     }
     std::thread writer([&] {
