@@ -4,8 +4,7 @@ std::uint32_t continueRotateAddChecksum(std::uint32_t checksum, const void* byte
 {
     const auto* p = static_cast<const std::uint8_t*>(bytes);
     for (std::size_t k = 0; k < length; ++k) {
-        const std::uint32_t sum = checksum + p[k];
-        checksum = (sum << 1) | (sum >> 31);
+        checksum = rotateAddStep(checksum, p[k]);
     }
     return checksum;
 }

@@ -184,9 +184,8 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
     constexpr std::uint32_t W = WORDS - 1;
     // A pending write to this slot past the words touches nothing that is read.
     constexpr std::uint32_t NOWHERE = WORDS;
-    std::uint32_t v[WORDS + 1];
-    std::memcpy(v, words, WORDS * sizeof(std::uint32_t));
-    v[NOWHERE] = 0;
+    // The fold starts from zero words.
+    std::uint32_t v[WORDS + 1] = {};
     std::uint32_t x = 0;
     std::uint32_t newestAt = NOWHERE;
     std::uint32_t newestMix = 0;

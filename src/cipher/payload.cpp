@@ -91,7 +91,7 @@ std::uint32_t encipherBlock(CipherState& state, std::uint8_t* block, std::uint32
         const auto cipher = static_cast<std::uint8_t>(plain ^ generatorStep(table, i, j, mask));
         block[k] = cipher;
         if constexpr (WITH_CHECKSUM) {
-            checksum = rotl32(checksum + cipher, 1);
+            checksum = rotateAddStep(checksum, cipher);
         }
     }
     state.keyI = i;
@@ -112,7 +112,7 @@ void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n, std
     std::uint32_t checksum = *running;
     for (std::uint32_t k = 0; k < n; ++k) {
         const std::uint8_t cipher = block[k];
-        checksum = rotl32(checksum + cipher, 1);
+        checksum = rotateAddStep(checksum, cipher);
         const auto plain = static_cast<std::uint8_t>(cipher ^ generatorStep(table, i, j, mask));
         block[k] = plain;
         sum += plain;
@@ -264,7 +264,7 @@ std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n, 
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::uint8_t value = from[index[k]];
             to[k] = value;
-            checksum = rotl32(checksum + value, 1);
+            checksum = rotateAddStep(checksum, value);
         }
         *drawingNext = next != 0 && drawer->start(next);
     }
@@ -301,13 +301,19 @@ void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDr
         keystreamBytes(session->cipher, session->shuffleBuffer, n);
         std::uint32_t checksum = *running;
         for (std::uint32_t k = 0; k < n; ++k) {
-            checksum = rotl32(checksum + from[k], 1);
+            checksum = rotateAddStep(checksum, from[k]);
             decipherAt(k);
         }
         *running = checksum;
     }
     session->cipher.plainSum = sum;
     exchangeBuffers(session);
+}
+
+// The length of the next block when left bytes of the payload remain.
+std::uint32_t nextBlockLength(const ContainerHeader& header, std::uint64_t left)
+{
+    return static_cast<std::uint32_t>(left < header.blockSize ? left : header.blockSize);
 }
 
 // Whether a block of length bytes may stand where expected bytes remain to be
@@ -526,13 +532,10 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         // A header that cuts a payload into empty blocks would never finish.
         return fail(session, RESULT_INVALID_ARGUMENT);
     }
-    const auto blockAt = [&header](std::uint64_t left) {
-        return static_cast<std::uint32_t>(left < header.blockSize ? left : header.blockSize);
-    };
     ShuffleDrawer drawer(session);
-    bool drawing = shuffled && remaining > 0 && drawer.start(blockAt(remaining));
+    bool drawing = shuffled && drawer.start(nextBlockLength(header, remaining));
     while (remaining > 0) {
-        const std::uint32_t n = blockAt(remaining);
+        const std::uint32_t n = nextBlockLength(header, remaining);
         std::memcpy(session->workBuffer, source + offset, n);
         offset += n;
         remaining -= n;
@@ -540,7 +543,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         std::uint32_t checksum = 0;
         if (shuffled) {
             checksum =
-                encipherShuffledBlock(session, n, &drawer, drawing, remaining > 0 ? blockAt(remaining) : 0, &drawing);
+                encipherShuffledBlock(session, n, &drawer, drawing, nextBlockLength(header, remaining), &drawing);
         } else {
             checksum = encipherBlock<true>(session->cipher, session->workBuffer, n);
         }
@@ -578,7 +581,7 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     }
     ShuffleDrawer drawer(session);
     while (remaining > 0) {
-        const auto expected = static_cast<std::uint32_t>(remaining < header.blockSize ? remaining : header.blockSize);
+        const std::uint32_t expected = nextBlockLength(header, remaining);
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
         if (readExactly(session, blockHeader, BLOCK_HEADER_SIZE) != RESULT_OK) {
             return session->result;
