@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
@@ -380,6 +381,8 @@ int ContainerInput::open(const std::string& path)
     // The container is ciphertext: a copy in the temporary directory reveals nothing.
     const std::string directory = temporaryDirectory();
     std::string spool;
+    // Until the copy is remembered, an interrupt would leave it behind.
+    std::optional<DeferredInterrupts> deferred(std::in_place);
 #ifdef _WIN32
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
@@ -408,6 +411,7 @@ int ContainerInput::open(const std::string& path)
 #endif
     spoolPath_ = spool;
     spoolSlot_ = rememberTemporaryFile(spool);
+    deferred.reset();
     std::uint8_t buffer[65536];
     bool ok = true;
     std::string detail;
@@ -488,6 +492,9 @@ int OutputFile::open(const std::string& target, bool force, bool privateFile)
         }
     }
     const std::string base = baseNameOf(target);
+    // An interrupt between creating the temporary file and remembering it
+    // would leave the file behind.
+    DeferredInterrupts deferred;
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary_ = directoryOf(target) + "." + base + "." + uniqueSuffix() + ".tmp";
 #ifdef _WIN32
