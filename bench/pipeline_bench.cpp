@@ -2,13 +2,13 @@
 //
 // A transform of n bytes at shuffle level R takes n x R shuffle generator
 // steps (each followed by a swap) and n key generator steps, every step
-// depending on the one before. The bound benchmark times that step plus one
-// swap in a tight loop; every other figure is divided by its step count times
-// the bound's time per step, measured in the same run (the bound runs several
-// times between the groups and its median is used), so that a loaded machine
-// shifts both sides alike. "ratio" is that quotient: 1.0 means the operation
-// runs as fast as a single chain of n x (R + 1) bare steps. With two threads
-// the two generators run side by side and the ratio can fall below 1.
+// depending on the one before. The bound is that step plus one swap in a tight
+// loop; every figure is divided by its step count times the bound's time per
+// step, with the bound timed just before and just after each iteration of the
+// figure, so that the phases this machine's speed drifts through shift both
+// sides alike. "ratio" is that quotient: 1.0 means the operation runs as fast
+// as a single chain of n x (R + 1) bare steps. With two threads the two
+// generators run side by side and the ratio can fall below 1.
 //
 // Run: build/linux-bench/bench/tarnwick_pipeline_bench --benchmark_repetitions=3
 // (figures are medians of the repetitions when there are several).
@@ -33,7 +33,6 @@
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
-#include "container/container_header.h"
 #include "bench_support.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
@@ -67,33 +66,134 @@ double transformSteps(std::uint64_t bytes, std::uint32_t level)
 // ---------------------------------------------------------------------------
 // The bound: one generator step and one swap, as in the shuffle's inner loop.
 
-void BM_Bound(benchmark::State& state)
-{
-    constexpr std::uint32_t MASK = 1023;
-    constexpr std::uint32_t INDEX_SIZE = 1u << 16;
-    constexpr std::uint32_t STEPS = 1u << 22;
-    std::vector<std::uint32_t> table(MASK + 1);
-    std::vector<std::uint32_t> index(INDEX_SIZE);
-    for (auto _ : state) {
-        std::iota(table.begin(), table.end(), 0u);
-        std::iota(index.begin(), index.end(), 0u);
-        std::uint32_t* t = table.data();
-        std::uint32_t* x = index.data();
-        std::uint32_t i = 0;
-        std::uint32_t j = 0;
-        std::uint32_t k = 0;
-        for (std::uint32_t s = 0; s < STEPS; ++s) {
+// Its state lives across runs: setting up the index again for every short
+// sample next to a figure would take longer than the sample itself.
+class BoundLoop {
+public:
+    BoundLoop() : table_(MASK + 1), index_(INDEX_SIZE)
+    {
+        std::iota(table_.begin(), table_.end(), 0u);
+        std::iota(index_.begin(), index_.end(), 0u);
+    }
+
+    void run(std::uint64_t steps)
+    {
+        std::uint32_t* t = table_.data();
+        std::uint32_t* x = index_.data();
+        std::uint32_t i = i_;
+        std::uint32_t j = j_;
+        std::uint32_t k = k_;
+        for (std::uint64_t s = 0; s < steps; ++s) {
             const std::uint32_t other = generatorStep(t, i, j, MASK);
             const std::uint32_t swapped = x[k];
             x[k] = x[other];
             x[other] = swapped;
             k = (k + 1) & (INDEX_SIZE - 1);
         }
+        i_ = i;
+        j_ = j;
+        k_ = k;
         benchmark::DoNotOptimize(x[0]);
         benchmark::ClobberMemory();
     }
+
+private:
+    static constexpr std::uint32_t MASK = 1023;
+    static constexpr std::uint32_t INDEX_SIZE = 1u << 16;
+    std::vector<std::uint32_t> table_;
+    std::vector<std::uint32_t> index_;
+    std::uint32_t i_ = 0;
+    std::uint32_t j_ = 0;
+    std::uint32_t k_ = 0;
+};
+
+void BM_Bound(benchmark::State& state)
+{
+    constexpr std::uint32_t STEPS = 1u << 22;
+    BoundLoop loop;
+    for (auto _ : state) {
+        loop.run(STEPS);
+    }
     state.counters["steps"] = STEPS;
 }
+
+// The bound timed just before and just after every iteration of a figure:
+// this machine's speed drifts within seconds, so only a bound taken next to
+// each iteration divides out the phase the iteration ran in.
+class PairedBound {
+public:
+    // Times the bound for about as many steps as the figure takes (within
+    // limits that keep samples timeable and the run short).
+    void sample(double figureSteps)
+    {
+        constexpr double FEWEST = 1 << 15;
+        constexpr double MOST = 1 << 23;
+        const auto steps = static_cast<std::uint64_t>(std::clamp(figureSteps, FEWEST, MOST));
+        const double cpuStart = threadCpuSeconds();
+        const auto start = Clock::now();
+        loop_.run(steps);
+        const auto stop = Clock::now();
+        const double cpu = threadCpuSeconds() - cpuStart;
+        wallPerStep_ += std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(steps);
+        cpuPerStep_ += cpu * 1e9 / static_cast<double>(steps);
+        ++samples_;
+    }
+
+    double wallPerStep() const
+    {
+        return samples_ == 0 ? 0 : wallPerStep_ / samples_;
+    }
+    double cpuPerStep() const
+    {
+        return samples_ == 0 ? 0 : cpuPerStep_ / samples_;
+    }
+
+private:
+    BoundLoop loop_;
+    double wallPerStep_ = 0;
+    double cpuPerStep_ = 0;
+    int samples_ = 0;
+};
+
+// One figure's iterations: each timed on its own, the bound sampled around it.
+class Timing {
+public:
+    explicit Timing(double steps) : steps_(steps) {}
+
+    template <typename Operation>
+    void time(benchmark::State& state, Operation operation)
+    {
+        bound_.sample(steps_);
+        const double cpuStart = threadCpuSeconds();
+        const auto start = Clock::now();
+        operation();
+        const auto stop = Clock::now();
+        cpuSeconds_ += threadCpuSeconds() - cpuStart;
+        bound_.sample(steps_);
+        const double seconds = std::chrono::duration<double>(stop - start).count();
+        wallSeconds_ += seconds;
+        state.SetIterationTime(seconds);
+    }
+
+    // The counters the summary reads: steps, the paired bound, and the ratios.
+    void report(benchmark::State& state) const
+    {
+        const auto iterations = static_cast<double>(state.iterations());
+        state.counters["steps"] = steps_;
+        if (iterations == 0 || bound_.wallPerStep() == 0) {
+            return;
+        }
+        state.counters["bound_ns"] = bound_.wallPerStep();
+        state.counters["ratio"] = wallSeconds_ * 1e9 / iterations / (steps_ * bound_.wallPerStep());
+        state.counters["cpu_ratio"] = cpuSeconds_ * 1e9 / iterations / (steps_ * bound_.cpuPerStep());
+    }
+
+private:
+    double steps_;
+    PairedBound bound_;
+    double wallSeconds_ = 0;
+    double cpuSeconds_ = 0;
+};
 
 // ---------------------------------------------------------------------------
 // Key setup with the smallest and the largest round counts a save draws.
@@ -109,14 +209,15 @@ void BM_SetupKey(benchmark::State& state)
     header.scheduleRounds = largest ? 24575 : 8192;
     header.stirRounds = largest ? 24575 : 8192;
     std::memset(header.salt, 0x5A, sizeof header.salt);
+    // Fold, first schedule pass, second pass over salt and password, stir.
+    Timing timing(static_cast<double>(header.mixRounds) + header.scheduleRounds + (PASSWORD_BYTES + 16) +
+                  header.stirRounds);
     for (auto _ : state) {
-        setupKey(&session, PASSWORD);
+        timing.time(state, [&] { setupKey(&session, PASSWORD); });
         benchmark::DoNotOptimize(session.cipher.keyTable[0]);
     }
     teardownSession(&session);
-    // Fold, first schedule pass, second pass over salt and password, stir.
-    state.counters["steps"] =
-        static_cast<double>(header.mixRounds) + header.scheduleRounds + (PASSWORD_BYTES + 16) + header.stirRounds;
+    timing.report(state);
 }
 
 // ---------------------------------------------------------------------------
@@ -148,10 +249,41 @@ bool writeFileToOpen(benchmark::State& state, const Case& c, const std::vector<s
     return true;
 }
 
-// What every transform benchmark reports once its iterations are done.
-void reportCase(benchmark::State& state, const Case& c)
+Timing timingOf(const Case& c)
 {
-    state.counters["steps"] = transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level));
+    return Timing(transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level)));
+}
+
+// Runs one iteration twice untimed before the timed ones, and then once per
+// timed iteration; false, with the benchmark marked failed, when one fails.
+// The first transforms of a process find their block buffers freshly mapped
+// (the allocator keeps them only from the third on), and first touches of
+// pages are slow in a virtual machine: about 15 ms for the 6 MiB of buffers
+// of a 1 MiB block here. That is a cost of the system's memory, not of the
+// pipeline, so the figures leave it out.
+template <typename Iteration>
+void runIterations(benchmark::State& state, Timing& timing, const char* failure, Iteration iteration)
+{
+    constexpr int WARM_UP_ITERATIONS = 2;
+    const auto untimed = [](auto operation) { operation(); };
+    for (int k = 0; k < WARM_UP_ITERATIONS; ++k) {
+        if (!iteration(untimed)) {
+            state.SkipWithError(failure);
+            return;
+        }
+    }
+    for (auto _ : state) {
+        if (!iteration([&](auto operation) { timing.time(state, operation); })) {
+            state.SkipWithError(failure);
+            break;
+        }
+    }
+}
+
+// What every transform benchmark reports once its iterations are done.
+void reportCase(benchmark::State& state, const Case& c, const Timing& timing)
+{
+    timing.report(state);
     state.SetBytesProcessed(state.iterations() * c.bytes);
 }
 
@@ -161,8 +293,8 @@ void BM_Encrypt(benchmark::State& state)
     setPayloadThreads(static_cast<unsigned>(c.threads));
     const std::vector<std::uint8_t> text = sampleText(static_cast<std::size_t>(c.bytes));
     const std::u16string path = benchPath("encrypt.vtxt");
-    double cpuSeconds = 0;
-    for (auto _ : state) {
+    Timing timing = timingOf(c);
+    runIterations(state, timing, "encrypt failed", [&](auto measure) {
         deleteFile(path.c_str());
         ContainerSession session;
         initSession(&session);
@@ -170,22 +302,14 @@ void BM_Encrypt(benchmark::State& state)
         generateParameters(&session);
         setupKey(&session, PASSWORD);
         session.targetFile = createNewFile(path.c_str());
-        const double cpuStart = threadCpuSeconds();
-        const auto start = Clock::now();
-        const ResultCode code = encryptPayload(&session, text.data());
-        const auto stop = Clock::now();
-        cpuSeconds += threadCpuSeconds() - cpuStart;
+        ResultCode code = RESULT_OK;
+        measure([&] { code = encryptPayload(&session, text.data()); });
         teardownSession(&session);
-        if (code != RESULT_OK) {
-            state.SkipWithError("encrypt failed");
-            break;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
-    }
+        return code == RESULT_OK;
+    });
     deleteFile(path.c_str());
     setPayloadThreads(0);
-    state.counters["cpu_ns"] = cpuSeconds * 1e9 / static_cast<double>(state.iterations());
-    reportCase(state, c);
+    reportCase(state, c, timing);
 }
 
 void BM_Decrypt(benchmark::State& state)
@@ -198,30 +322,21 @@ void BM_Decrypt(benchmark::State& state)
     }
     setPayloadThreads(static_cast<unsigned>(c.threads));
     std::vector<std::uint8_t> destination(text.size());
-    double cpuSeconds = 0;
-    for (auto _ : state) {
+    Timing timing = timingOf(c);
+    runIterations(state, timing, "decrypt failed", [&](auto measure) {
         ContainerSession session;
         initSession(&session);
         ResultCode code = openContainer(&session, path.c_str());
         setupKey(&session, PASSWORD);
-        const double cpuStart = threadCpuSeconds();
-        const auto start = Clock::now();
         if (code == RESULT_OK) {
-            code = decryptPayload(&session, destination.data(), destination.size());
+            measure([&] { code = decryptPayload(&session, destination.data(), destination.size()); });
         }
-        const auto stop = Clock::now();
-        cpuSeconds += threadCpuSeconds() - cpuStart;
         teardownSession(&session);
-        if (code != RESULT_OK || destination != text) {
-            state.SkipWithError("decrypt failed");
-            break;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
-    }
+        return code == RESULT_OK && destination == text;
+    });
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    state.counters["cpu_ns"] = cpuSeconds * 1e9 / static_cast<double>(state.iterations());
-    reportCase(state, c);
+    reportCase(state, c, timing);
 }
 
 // ---------------------------------------------------------------------------
@@ -235,18 +350,20 @@ void BM_Save(benchmark::State& state)
     setPayloadThreads(static_cast<unsigned>(c.threads));
     const std::vector<std::uint8_t> text = sampleText(static_cast<std::size_t>(c.bytes));
     const std::u16string path = benchPath("save.vtxt");
-    for (auto _ : state) {
+    Timing timing = timingOf(c);
+    runIterations(state, timing, "save failed", [&](auto measure) {
         ContainerSession session;
         initSession(&session);
-        if (saveContainer(&session, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
-                          static_cast<std::uint32_t>(c.level)) != RESULT_OK) {
-            state.SkipWithError("save failed");
-            break;
-        }
-    }
+        ResultCode code = RESULT_OK;
+        measure([&] {
+            code = saveContainer(&session, text.data(), text.size(), path.c_str(), PASSWORD, nullptr,
+                                 static_cast<std::uint32_t>(c.level));
+        });
+        return code == RESULT_OK;
+    });
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    reportCase(state, c);
+    reportCase(state, c, timing);
 }
 
 void BM_Open(benchmark::State& state)
@@ -259,34 +376,43 @@ void BM_Open(benchmark::State& state)
     }
     setPayloadThreads(static_cast<unsigned>(c.threads));
     std::vector<std::uint8_t> destination(text.size());
-    for (auto _ : state) {
+    Timing timing = timingOf(c);
+    runIterations(state, timing, "open failed", [&](auto measure) {
         ContainerSession session;
         initSession(&session);
-        ResultCode code = openContainer(&session, path.c_str());
-        if (code == RESULT_OK) {
-            setupKey(&session, PASSWORD);
-            code = decryptPayload(&session, destination.data(), destination.size());
-        }
+        ResultCode code = RESULT_OK;
+        measure([&] {
+            code = openContainer(&session, path.c_str());
+            if (code == RESULT_OK) {
+                setupKey(&session, PASSWORD);
+                code = decryptPayload(&session, destination.data(), destination.size());
+            }
+        });
         teardownSession(&session);
-        if (code != RESULT_OK || destination != text) {
-            state.SkipWithError("open failed");
-            break;
-        }
-    }
+        return code == RESULT_OK && destination == text;
+    });
     setPayloadThreads(0);
     deleteFile(path.c_str());
-    reportCase(state, c);
+    reportCase(state, c, timing);
 }
 
 // ---------------------------------------------------------------------------
 // The summary: every figure divided by its steps times the bound's time per step.
 
 struct Figure {
-    double nanoseconds = 0;     // per iteration
-    double cpuNanoseconds = 0;  // of the calling thread, per iteration
+    double nanoseconds = 0;  // per iteration
     double steps = 0;
+    double boundNs = 0;  // per step, sampled around the figure's iterations
+    double ratio = 0;
+    double cpuRatio = 0;
     bool aggregate = false;
 };
+
+double counterOf(const benchmark::BenchmarkReporter::Run& run, const char* name)
+{
+    const auto found = run.counters.find(name);
+    return found != run.counters.end() ? static_cast<double>(found->second) : 0;
+}
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -302,25 +428,20 @@ public:
                 continue;
             }
             const std::string name = run.run_name.str();
+            const bool known = figures_.count(name) != 0;
             Figure& figure = figures_[name];
-            if (figure.aggregate && !aggregate) {
+            // Prefer the median over single repetitions; without aggregates keep the first.
+            if (known && (figure.aggregate || !aggregate)) {
                 continue;
             }
-            if (!aggregate && figures_.count(name) != 0 && figure.steps != 0 && !figure.aggregate) {
-                // Repetitions without aggregates: keep the first.
-                continue;
-            }
-            if (std::find(order_.begin(), order_.end(), name) == order_.end()) {
+            if (!known) {
                 order_.push_back(name);
             }
             figure.nanoseconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
-            const auto steps = run.counters.find("steps");
-            figure.steps = steps != run.counters.end() ? static_cast<double>(steps->second) : 0;
-            const auto cpu = run.counters.find("cpu_ns");
-            figure.cpuNanoseconds =
-                cpu != run.counters.end()
-                    ? static_cast<double>(cpu->second)
-                    : run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+            figure.steps = counterOf(run, "steps");
+            figure.boundNs = counterOf(run, "bound_ns");
+            figure.ratio = counterOf(run, "ratio");
+            figure.cpuRatio = counterOf(run, "cpu_ratio");
             figure.aggregate = aggregate;
         }
     }
@@ -329,45 +450,32 @@ public:
     {
         ConsoleReporter::Finalize();
         std::vector<double> perStep;
-        std::vector<double> cpuPerStep;
         for (const auto& [name, figure] : figures_) {
             if (name.rfind("Bound", 0) == 0 && figure.steps > 0) {
                 perStep.push_back(figure.nanoseconds / figure.steps);
-                cpuPerStep.push_back(figure.cpuNanoseconds / figure.steps);
             }
         }
-        if (perStep.empty()) {
-            std::printf("\nNo bound measured; no ratios.\n");
-            return;
+        if (!perStep.empty()) {
+            std::sort(perStep.begin(), perStep.end());
+            std::printf("\nBound per generator step plus swap, median of %zu runs: %.3f ns (spread %.3f..%.3f)\n",
+                        perStep.size(), perStep[perStep.size() / 2], perStep.front(), perStep.back());
         }
-        std::sort(perStep.begin(), perStep.end());
-        std::sort(cpuPerStep.begin(), cpuPerStep.end());
-        const double bound = perStep[perStep.size() / 2];
-        const double cpuBound = cpuPerStep[cpuPerStep.size() / 2];
         std::printf(
-            "\nBound per generator step plus swap, median of %zu runs: wall %.3f ns (spread %.3f..%.3f), "
-            "thread CPU %.3f ns (spread %.3f..%.3f)\n",
-            perStep.size(), bound, perStep.front(), perStep.back(), cpuBound, cpuPerStep.front(), cpuPerStep.back());
-        std::printf(
-            "ratio = time / (steps x bound), with the bound measured next to the figure (the mean of the\n"
-            "runs just before and after it: this machine's speed drifts during a run); cpu ratio uses the\n"
-            "calling thread's CPU time on both sides\n");
+            "ratio = time / (steps x bound), with the bound timed just before and just after every\n"
+            "iteration of that figure (this machine's speed drifts within seconds); medians over the\n"
+            "repetitions. cpu ratio uses the calling thread's CPU time on both sides\n");
         std::printf("%-40s %12s %12s %12s %8s %9s\n", "benchmark (bytes/level/threads)", "steps", "wall ms", "bound ms",
                     "ratio", "cpu ratio");
-        for (std::size_t at = 0; at < order_.size(); ++at) {
-            const std::string& name = order_[at];
+        for (const std::string& name : order_) {
             const Figure& figure = figures_[name];
-            if (figure.steps <= 0 || name.rfind("Bound", 0) == 0) {
+            if (figure.steps <= 0 || figure.boundNs <= 0) {
                 continue;
             }
-            const double nearBound = boundNear(at, bound, false);
-            const double nearCpuBound = boundNear(at, cpuBound, true);
-            const double boundNs = figure.steps * nearBound;
-            std::string shortName = name.substr(0, name.find("/min_time"));
+            std::string shortName = name.substr(0, name.find("/manual_time"));
+            shortName = shortName.substr(0, shortName.find("/min_time"));
             shortName = shortName.substr(0, shortName.find("/iterations"));
             std::printf("%-40s %12.0f %12.3f %12.3f %8.3f %9.3f\n", shortName.c_str(), figure.steps,
-                        figure.nanoseconds / 1e6, boundNs / 1e6, figure.nanoseconds / boundNs,
-                        figure.cpuNanoseconds / (figure.steps * nearCpuBound));
+                        figure.nanoseconds / 1e6, figure.steps * figure.boundNs / 1e6, figure.ratio, figure.cpuRatio);
         }
 #if defined(__unix__)
         rusage usage{};
@@ -378,33 +486,6 @@ public:
     }
 
 private:
-    // The mean per-step bound of the bound runs reported just before and just
-    // after position at; fallback when there is none.
-    double boundNear(std::size_t at, double fallback, bool cpu)
-    {
-        double total = 0;
-        int count = 0;
-        const auto perStep = [&](const std::string& name) {
-            const Figure& bound = figures_[name];
-            return (cpu ? bound.cpuNanoseconds : bound.nanoseconds) / bound.steps;
-        };
-        for (std::size_t k = at; k-- > 0;) {
-            if (order_[k].rfind("Bound", 0) == 0 && figures_[order_[k]].steps > 0) {
-                total += perStep(order_[k]);
-                ++count;
-                break;
-            }
-        }
-        for (std::size_t k = at + 1; k < order_.size(); ++k) {
-            if (order_[k].rfind("Bound", 0) == 0 && figures_[order_[k]].steps > 0) {
-                total += perStep(order_[k]);
-                ++count;
-                break;
-            }
-        }
-        return count == 0 ? fallback : total / count;
-    }
-
     std::map<std::string, Figure> figures_;
     std::vector<std::string> order_;
 };
@@ -414,7 +495,7 @@ void registerBound(int round)
     benchmark::RegisterBenchmark("Bound", BM_Bound)->Arg(round)->Unit(benchmark::kMillisecond)->MinTime(0.2);
 }
 
-void registerTransforms(const std::vector<Case>& cases, bool wholeFiles, int* round)
+void registerTransforms(const std::vector<Case>& cases, bool wholeFiles)
 {
     for (const Case& c : cases) {
         const std::vector<std::int64_t> args = {c.bytes, c.level, c.threads};
@@ -426,16 +507,15 @@ void registerTransforms(const std::vector<Case>& cases, bool wholeFiles, int* ro
             if (long_) {
                 b->Iterations(1);
             } else {
-                b->MinTime(0.2);
+                b->MinTime(0.1);
             }
         };
         shape(benchmark::RegisterBenchmark("Encrypt", BM_Encrypt)->UseManualTime());
         shape(benchmark::RegisterBenchmark("Decrypt", BM_Decrypt)->UseManualTime());
         if (wholeFiles) {
-            shape(benchmark::RegisterBenchmark("Save", BM_Save)->UseRealTime());
-            shape(benchmark::RegisterBenchmark("Open", BM_Open)->UseRealTime());
+            shape(benchmark::RegisterBenchmark("Save", BM_Save)->UseManualTime());
+            shape(benchmark::RegisterBenchmark("Open", BM_Open)->UseManualTime());
         }
-        registerBound(++*round);
     }
 }
 
@@ -447,10 +527,13 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    int round = 0;
-    registerBound(++round);
-    benchmark::RegisterBenchmark("SetupKey", BM_SetupKey)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-    registerBound(++round);
+    // The bound alone, at the start and at the end, shows how far the machine drifted.
+    registerBound(1);
+    benchmark::RegisterBenchmark("SetupKey", BM_SetupKey)
+        ->Arg(0)
+        ->Arg(1)
+        ->Unit(benchmark::kMicrosecond)
+        ->UseManualTime();
 
     // The save job's level for each size, on one thread and on two.
     for (const std::int64_t threads : {1, 2}) {
@@ -458,7 +541,7 @@ int main(int argc, char** argv)
         for (const std::int64_t bytes : {1 << 10, 64 << 10, 1 << 20, 8 << 20, 64 << 20}) {
             cases.push_back({bytes, chooseShuffleLevel(static_cast<std::uint64_t>(bytes)), threads});
         }
-        registerTransforms(cases, true, &round);
+        registerTransforms(cases, true);
     }
     // Fixed levels: none, the lowest the save job picks, the highest.
     for (const std::int64_t threads : {1, 2}) {
@@ -467,8 +550,9 @@ int main(int argc, char** argv)
                             {64 << 10, 7, threads},
                             {1 << 10, 12800, threads},
                             {8 << 10, 12800, threads}},
-                           true, &round);
+                           true);
     }
+    registerBound(2);
 
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
