@@ -127,21 +127,26 @@ TEST_P(PayloadThreads, DecryptRecoversTheReferenceText)
     EXPECT_EQ(wrong.code, RESULT_WRONG_PASSWORD);
 }
 
+// The shortest block whose permutation is drawn on the helper thread.
+constexpr std::uint32_t SPLIT_BLOCK = 1u << 18;
+
 const ThreadCase CASES[] = {
-    // Long enough per block to draw the permutation on the helper thread.
-    {"Scheme3BlocksSplitAndTail", 3, 40000, 7, 16384, false},
+    // Blocks drawn on the helper thread, then a tail too short for it.
+    {"Scheme3BlocksSplitAndTail", 3, 2 * SPLIT_BLOCK + 7232, 2, SPLIT_BLOCK, false},
+    {"Scheme3BlockJustShortOfSplitting", 3, SPLIT_BLOCK - 1, 2, 0, false},
     // A block whose last shuffle round hands over its settled positions in many steps.
-    {"Scheme3BlockSettledInManySteps", 3, 100003, 3, 0, false},
+    {"Scheme3BlockSettledInManySteps", 3, SPLIT_BLOCK + 100003, 3, 0, false},
     {"Scheme3BlockWithinTheMask", 3, 1000, 100, 0, false},
     {"Scheme3BlockOfTheMask", 3, 1023, 70, 0, false},
     {"Scheme3BlockJustPastTheMask", 3, 1024, 70, 0, false},
     {"Scheme2BlocksPastTheMask", 2, 5000, 20, 4096, false},
+    {"Scheme2BlocksSplit", 2, 2 * SPLIT_BLOCK, 2, SPLIT_BLOCK, false},
     {"Scheme2BlockOfTheMask", 2, 255, 300, 0, false},
     {"Scheme2BlockJustPastTheMask", 2, 256, 300, 0, false},
     {"Scheme1BlockWithinTheMask", 1, 200, 400, 0, false},
     {"Scheme0SwapListManyRounds", 0, 3000, 30, 2048, false},
     {"Scheme0LongShuffle", 0, 9000, 40, 0, false},
-    {"ShuffleLevelOne", 3, 70000, 1, 0, false},
+    {"ShuffleLevelOne", 3, SPLIT_BLOCK + 70000, 1, 0, false},
     {"NoShuffle", 3, 5000, 0, 2048, false},
     {"EmptyShortTextHighestLevel", 3, 0, 12800, 0, true},
     {"ShortText31HighestLevel", 3, 31, 12800, 0, true},
