@@ -175,8 +175,10 @@ void foldPlain(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
 // written, at indices known only when those steps end. Stored at once, the
 // newest writes hold up the next reads: the processor either waits for the
 // store or, having guessed no overlap, starts over when one turns up. So the
-// two newest writes stay pending in registers, memory holds everything older,
-// and a read applies the pending writes that hit its word. Only the check
+// two newest writes stay pending in registers and memory holds everything
+// older. The older pending write is held as the value it stores, taken from
+// memory a step after its index is known; the newest as what it mixes in, a
+// read of its word being answered from the read itself. Only the check
 // against the newest write lies on the chain from one step to the next.
 template <FoldVariant VARIANT, std::uint32_t WORDS>
 void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_t* words, std::uint32_t steps)
@@ -187,33 +189,46 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
     // The fold starts from zero words.
     std::uint32_t v[WORDS + 1] = {};
     std::uint32_t x = 0;
+    std::uint32_t olderAt = NOWHERE;
+    std::uint32_t olderValue = 0;
     std::uint32_t newestAt = NOWHERE;
     std::uint32_t newestMix = 0;
-    std::uint32_t olderAt = NOWHERE;
-    std::uint32_t olderMix = 0;
-    const auto read = [&](std::uint32_t index) {
-        std::uint32_t value = v[index];
-        value = replaceIfEqual(index, olderAt, rotl32(olderMix ^ value, 5), value);
-        return replaceIfEqual(index, newestAt, rotl32(newestMix ^ value, 5), value);
-    };
     const FoldPosition* at = positions;
     const FoldPosition* const end = positions + length;
-    for (std::uint32_t s = 0; s < steps; ++s) {
-        std::uint32_t sum = read(s & W) + read(at->byByte);
+    std::uint32_t s = 0;
+    const auto step = [&] {
+        const std::uint32_t storeAt = olderAt;
+        const std::uint32_t storeValue = olderValue;
+        const std::uint32_t mixAt = newestAt;
+        const std::uint32_t mix = newestMix;
+        const auto read = [&](std::uint32_t index) {
+            const std::uint32_t value = replaceIfEqual(index, storeAt, storeValue, v[index]);
+            return replaceIfEqual(index, mixAt, rotl32(mix ^ value, 5), value);
+        };
+        std::uint32_t sum = read(at->byByte) + read(s & W);
         if constexpr (VARIANT == FoldVariant::ThreeTerm) {
             sum += read(at->byPosition);
         }
         x = (sum + x + 1) & W;
-        v[olderAt] = rotl32(olderMix ^ v[olderAt], 5);
-        olderAt = newestAt;
-        olderMix = newestMix;
+        v[storeAt] = storeValue;
+        olderAt = mixAt;
+        olderValue = rotl32(mix ^ v[mixAt], 5);
         newestAt = x;
         newestMix = at->mixed;
+        ++s;
         if (++at == end) {
             at = positions;
         }
+    };
+    // Two steps a pass, so that the pending writes trade places without moves.
+    while (steps - s >= 2) {
+        step();
+        step();
     }
-    v[olderAt] = rotl32(olderMix ^ v[olderAt], 5);
+    if (s < steps) {
+        step();
+    }
+    v[olderAt] = olderValue;
     v[newestAt] = rotl32(newestMix ^ v[newestAt], 5);
     std::memcpy(words, v, WORDS * sizeof(std::uint32_t));
     wipeObject(v);
