@@ -143,6 +143,16 @@ inline std::uint32_t replaceIfEqual(std::uint32_t index, std::uint32_t at, std::
 #endif
 }
 
+// value, hidden from the optimiser, which would otherwise regroup a sum
+// built on it into the order it prefers.
+inline std::uint32_t keptApart(std::uint32_t value)
+{
+#if defined(__GNUC__)
+    asm("" : "+r"(value));
+#endif
+    return value;
+}
+
 template <FoldVariant VARIANT>
 std::uint32_t foldMix(std::uint32_t byte, std::uint32_t position)
 {
@@ -205,11 +215,15 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
             const std::uint32_t value = replaceIfEqual(index, storeAt, storeValue, v[index]);
             return replaceIfEqual(index, mixAt, rotl32(mix ^ value, 5), value);
         };
-        std::uint32_t sum = read(at->byByte) + read(s & W);
+        // The reads arrive together, so x + 1 joins the last of them rather
+        // than their total: one add fewer on the chain.
+        const std::uint32_t next = keptApart(x + 1);
+        const std::uint32_t sum = read(at->byByte) + read(s & W);
         if constexpr (VARIANT == FoldVariant::ThreeTerm) {
-            sum += read(at->byPosition);
+            x = (sum + (read(at->byPosition) + next)) & W;
+        } else {
+            x = (sum + next) & W;
         }
-        x = (sum + x + 1) & W;
         v[storeAt] = storeValue;
         olderAt = mixAt;
         olderValue = rotl32(mix ^ v[mixAt], 5);
