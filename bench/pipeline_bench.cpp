@@ -117,16 +117,16 @@ void BM_Bound(benchmark::State& state)
     state.counters["steps"] = STEPS;
 }
 
-// The bound timed just before and just after every iteration of a figure:
-// this machine's speed drifts within seconds, so only a bound taken next to
-// each iteration divides out the phase the iteration ran in.
+// The bound timed next to a figure's iterations: this machine's speed drifts
+// within seconds, so only a bound taken beside the figure divides out the
+// phase the figure ran in.
 class PairedBound {
 public:
-    // Times the bound for about as many steps as the figure takes (within
-    // limits that keep samples timeable and the run short).
+    // Times the bound for about as many steps as the figure takes, within
+    // limits that keep a sample a few milliseconds long.
     void sample(double figureSteps)
     {
-        constexpr double FEWEST = 1 << 15;
+        constexpr double FEWEST = 1 << 22;
         constexpr double MOST = 1 << 23;
         const auto steps = static_cast<std::uint64_t>(std::clamp(figureSteps, FEWEST, MOST));
         const double cpuStart = threadCpuSeconds();
@@ -139,6 +139,10 @@ public:
         ++samples_;
     }
 
+    int samples() const
+    {
+        return samples_;
+    }
     double wallPerStep() const
     {
         return samples_ == 0 ? 0 : wallPerStep_ / samples_;
@@ -155,7 +159,11 @@ private:
     int samples_ = 0;
 };
 
-// One figure's iterations: each timed on its own, the bound sampled around it.
+// One figure's iterations, each timed on its own, with the bound sampled
+// before the first and then after every 10 ms of them (after each one, for
+// longer iterations). Short iterations run back to back between samples, as
+// they would alone: a sample between every two calls of a 60-microsecond key
+// setup would leave each call to cold caches and branch predictors.
 class Timing {
 public:
     explicit Timing(double steps) : steps_(steps) {}
@@ -163,21 +171,32 @@ public:
     template <typename Operation>
     void time(benchmark::State& state, Operation operation)
     {
-        bound_.sample(steps_);
+        constexpr double SAMPLE_SPACING_SECONDS = 0.01;
+        if (bound_.samples() == 0) {
+            bound_.sample(steps_);
+        }
         const double cpuStart = threadCpuSeconds();
         const auto start = Clock::now();
         operation();
         const auto stop = Clock::now();
         cpuSeconds_ += threadCpuSeconds() - cpuStart;
-        bound_.sample(steps_);
         const double seconds = std::chrono::duration<double>(stop - start).count();
         wallSeconds_ += seconds;
+        sinceSample_ += seconds;
+        if (sinceSample_ >= SAMPLE_SPACING_SECONDS) {
+            bound_.sample(steps_);
+            sinceSample_ = 0;
+        }
         state.SetIterationTime(seconds);
     }
 
     // The counters the summary reads: steps, the paired bound, and the ratios.
-    void report(benchmark::State& state) const
+    void report(benchmark::State& state)
     {
+        if (sinceSample_ > 0) {
+            bound_.sample(steps_);
+            sinceSample_ = 0;
+        }
         const auto iterations = static_cast<double>(state.iterations());
         state.counters["steps"] = steps_;
         if (iterations == 0 || bound_.wallPerStep() == 0) {
@@ -193,6 +212,7 @@ private:
     PairedBound bound_;
     double wallSeconds_ = 0;
     double cpuSeconds_ = 0;
+    double sinceSample_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -281,7 +301,7 @@ void runIterations(benchmark::State& state, Timing& timing, const char* failure,
 }
 
 // What every transform benchmark reports once its iterations are done.
-void reportCase(benchmark::State& state, const Case& c, const Timing& timing)
+void reportCase(benchmark::State& state, const Case& c, Timing& timing)
 {
     timing.report(state);
     state.SetBytesProcessed(state.iterations() * c.bytes);
