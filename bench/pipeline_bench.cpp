@@ -481,9 +481,10 @@ public:
                         perStep.size(), perStep[perStep.size() / 2], perStep.front(), perStep.back());
         }
         std::printf(
-            "ratio = time / (steps x bound), with the bound timed just before and just after every\n"
-            "iteration of that figure (this machine's speed drifts within seconds); medians over the\n"
-            "repetitions. cpu ratio uses the calling thread's CPU time on both sides\n");
+            "ratio = time / (steps x bound), with the bound timed beside that figure's iterations,\n"
+            "before the first and after every 10 ms of them (this machine's speed drifts within\n"
+            "seconds); medians over the repetitions. cpu ratio uses the calling thread's CPU time\n"
+            "on both sides\n");
         std::printf("%-40s %12s %12s %12s %8s %9s\n", "benchmark (bytes/level/threads)", "steps", "wall ms", "bound ms",
                     "ratio", "cpu ratio");
         for (const std::string& name : order_) {
