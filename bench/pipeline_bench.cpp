@@ -16,10 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <numeric>
 #include <string>
@@ -66,8 +64,8 @@ double transformSteps(std::uint64_t bytes, std::uint32_t level)
 // ---------------------------------------------------------------------------
 // The bound: one generator step and one swap, as in the shuffle's inner loop.
 
-// Its state lives across runs: setting up the index again for every short
-// sample next to a figure would take longer than the sample itself.
+// Its state lives across runs, as a generator's does: only the first run
+// starts from the identity.
 class BoundLoop {
 public:
     BoundLoop() : table_(MASK + 1), index_(INDEX_SIZE)

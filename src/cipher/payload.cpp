@@ -150,12 +150,10 @@ std::atomic<unsigned> configuredThreads{0};
 // checksum, reading or writing) off the shuffle's path, so it pays only when
 // that work is long beside starting the thread and handing the permutation
 // across: on shorter blocks, at any shuffle level, two threads measured slower
-// than one.
+// than one. Only shuffled blocks come here.
 bool splitBlock(const ContainerSession* session, std::uint32_t n)
 {
-    constexpr std::uint32_t MIN_PARALLEL_BLOCK = 1u << 18;
-    return payloadThreads() >= 2 && session->header.cipherScheme != 0 && session->header.shuffleLevel != 0 &&
-           n >= MIN_PARALLEL_BLOCK;
+    return payloadThreads() >= 2 && session->header.cipherScheme != 0 && n >= PARALLEL_BLOCK_MIN;
 }
 
 // Calls visit(k) for every position k in first..n-1, each as soon as the

@@ -127,8 +127,7 @@ TEST_P(PayloadThreads, DecryptRecoversTheReferenceText)
     EXPECT_EQ(wrong.code, RESULT_WRONG_PASSWORD);
 }
 
-// The shortest block whose permutation is drawn on the helper thread.
-constexpr std::uint32_t SPLIT_BLOCK = 1u << 18;
+constexpr std::uint32_t SPLIT_BLOCK = PARALLEL_BLOCK_MIN;
 
 const ThreadCase CASES[] = {
     // Blocks drawn on the helper thread, then a tail too short for it.
