@@ -115,11 +115,13 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
 namespace {
 
 // What a fold step at one byte position of the folded string uses: the word
-// indices it reads besides its step's own, and the value it mixes in.
+// indices it reads besides its step's own, and the value it mixes in, rotated
+// as the write rotates it.
 struct FoldPosition {
     std::uint8_t byByte;
     std::uint8_t byPosition;
-    std::uint16_t mixed;
+    std::uint16_t unused;
+    std::uint32_t mixedRotated;
 };
 
 // Key material and the entropy record are far shorter; longer strings take
@@ -186,18 +188,26 @@ void foldPlain(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
 // newest writes hold up the next reads: the processor either waits for the
 // store or, having guessed no overlap, starts over when one turns up. So the
 // two newest writes stay pending in registers and memory holds everything
-// older. The older pending write is held as the value it stores, taken from
-// memory a step after its index is known; the newest as what it mixes in, a
-// read of its word being answered from the read itself. Only the check
-// against the newest write lies on the chain from one step to the next.
+// older:
+// - the older pending write as the value it stores;
+// - the newest as what it mixes in, a read of its word being answered from
+//   the read itself.
+// Memory keeps every word twice, as it is and rotated as a write rotates it.
+// A write's rotate then falls on a word read from memory rather than on the
+// step chain: the value a read of the newest word sees is one XOR of the
+// rotated copy, and so is the older write's value, taken a step after its
+// index is known. That holds while the two pending writes are to different
+// words; when they are to the same word, which is rare, the older one is
+// stored first.
 template <FoldVariant VARIANT, std::uint32_t WORDS>
 void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_t* words, std::uint32_t steps)
 {
     constexpr std::uint32_t W = WORDS - 1;
     // A pending write to this slot past the words touches nothing that is read.
     constexpr std::uint32_t NOWHERE = WORDS;
-    // The fold starts from zero words.
+    // The fold starts from zero words, whose rotations are zero too.
     std::uint32_t v[WORDS + 1] = {};
+    std::uint32_t rotated[WORDS + 1] = {};
     std::uint32_t x = 0;
     std::uint32_t olderAt = NOWHERE;
     std::uint32_t olderValue = 0;
@@ -207,28 +217,36 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
     const FoldPosition* const end = positions + length;
     std::uint32_t s = 0;
     const auto step = [&] {
+        if (newestAt == olderAt) [[unlikely]] {
+            v[olderAt] = olderValue;
+            rotated[olderAt] = rotl32(olderValue, 5);
+            olderAt = NOWHERE;
+        }
         const std::uint32_t storeAt = olderAt;
         const std::uint32_t storeValue = olderValue;
         const std::uint32_t mixAt = newestAt;
         const std::uint32_t mix = newestMix;
+        // Taken before the older write is stored: the two words differ.
+        const std::uint32_t newestValue = mix ^ rotated[mixAt];
         const auto read = [&](std::uint32_t index) {
             const std::uint32_t value = replaceIfEqual(index, storeAt, storeValue, v[index]);
-            return replaceIfEqual(index, mixAt, rotl32(mix ^ value, 5), value);
+            return replaceIfEqual(index, mixAt, mix ^ rotated[index], value);
         };
-        // The reads arrive together, so x + 1 joins the last of them rather
-        // than their total: one add fewer on the chain.
-        const std::uint32_t next = keptApart(x + 1);
-        const std::uint32_t sum = read(at->byByte) + read(s & W);
+        // The reads arrive together; summed as two pairs, they put two adds
+        // and the mask on the chain from one step to the next.
+        const std::uint32_t next = x + 1;
         if constexpr (VARIANT == FoldVariant::ThreeTerm) {
-            x = (sum + (read(at->byPosition) + next)) & W;
+            const std::uint32_t pair = keptApart(read(at->byByte) + read(s & W));
+            x = (pair + keptApart(read(at->byPosition) + next)) & W;
         } else {
-            x = (sum + next) & W;
+            x = (read(at->byByte) + keptApart(read(s & W) + next)) & W;
         }
         v[storeAt] = storeValue;
+        rotated[storeAt] = rotl32(storeValue, 5);
         olderAt = mixAt;
-        olderValue = rotl32(mix ^ v[mixAt], 5);
+        olderValue = newestValue;
         newestAt = x;
-        newestMix = at->mixed;
+        newestMix = at->mixedRotated;
         ++s;
         if (++at == end) {
             at = positions;
@@ -243,9 +261,11 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
         step();
     }
     v[olderAt] = olderValue;
-    v[newestAt] = rotl32(newestMix ^ v[newestAt], 5);
+    rotated[olderAt] = rotl32(olderValue, 5);
+    v[newestAt] = newestMix ^ rotated[newestAt];
     std::memcpy(words, v, WORDS * sizeof(std::uint32_t));
     wipeObject(v);
+    wipeObject(rotated);
 }
 
 template <FoldVariant VARIANT>
@@ -260,8 +280,8 @@ void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
     FoldPosition positions[FOLD_TABLE_POSITIONS];
     for (std::size_t p = 0; p < length; ++p) {
         const auto position = static_cast<std::uint32_t>(p);
-        positions[p] = {static_cast<std::uint8_t>(bytes[p] & w), static_cast<std::uint8_t>(position & w),
-                        static_cast<std::uint16_t>(foldMix<VARIANT>(bytes[p], position))};
+        positions[p] = {static_cast<std::uint8_t>(bytes[p] & w), static_cast<std::uint8_t>(position & w), 0,
+                        rotl32(foldMix<VARIANT>(bytes[p], position), 5)};
     }
     if (wordCount == 8) {
         foldPending<VARIANT, 8>(positions, length, words, steps);
