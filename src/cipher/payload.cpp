@@ -146,170 +146,221 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
 
 std::atomic<unsigned> configuredThreads{0};
 
-// A second thread takes the caller's own work on a block (key generator,
-// checksum, reading or writing) off the shuffle's path, so it pays only when
-// that work is long beside starting the thread and handing the permutation
-// across: on shorter blocks, at any shuffle level, two threads measured slower
-// than one. Only shuffled blocks come here.
+// A second thread takes everything a block needs besides its permutation (key
+// generator, checksum, reading or writing, applying the permutation) off the
+// permutation's path, so it pays only when that work is long beside starting
+// the thread and handing the positions across: on shorter blocks, at any
+// shuffle level, two threads measured slower than one. Only shuffled blocks
+// come here.
 bool splitBlock(const ContainerSession* session, std::uint32_t n)
 {
     return payloadThreads() >= 2 && session->header.cipherScheme != 0 && n >= PARALLEL_BLOCK_MIN;
 }
 
-// Calls visit(k) for every position k in first..n-1, each as soon as the
-// shuffle drawn on the other thread reports it final (drawShuffle).
-template <typename Visit>
-void followFinalPositions(const std::atomic<std::uint32_t>& progress, std::uint32_t first, std::uint32_t n, Visit visit)
+// One turn of a spin-wait. A processor pause rather than a yield to the
+// system: the caller's chain ran 5% faster beside a helper spinning on pauses
+// than beside one yielding.
+inline void pauseWhileSpinning()
 {
-    // Waiting spins: on this workload a thread put to sleep and woken again
-    // made the whole transform a tenth slower.
-    std::uint32_t k = first;
-    while (k < n) {
-        const std::uint32_t ready = progress.load(std::memory_order_acquire);
-        if (ready <= k) {
-            std::this_thread::yield();
-            continue;
-        }
-        for (; k < ready; ++k) {
-            visit(k);
-        }
-    }
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
 }
 
-// Draws one block's permutation at a time on a helper thread, while the
-// caller runs the key generator and reads, checks or writes blocks. The two
-// generators are independent, so the output is the same as on one thread.
-// The helper touches only the shuffle generator and shuffleIndex.
-class ShuffleDrawer {
+// The two-thread path of a shuffled block. The caller draws the permutation,
+// the one long serial chain, while a helper thread does the rest of the block
+// and applies the permutation as its positions settle. Keeping the chain on
+// the caller's thread means a helper on a slower or busier processor holds
+// nothing up until its own, much shorter, work outgrows the chain. The two
+// generators are independent, so the output is the same as on one thread; the
+// caller touches only the shuffle generator and shuffleIndex meanwhile, the
+// helper everything else the block uses.
+class BlockHelper {
 public:
-    explicit ShuffleDrawer(ContainerSession* session) : session_(session) {}
-    ~ShuffleDrawer()
+    BlockHelper() = default;
+    ~BlockHelper()
     {
-        wait();
+        finish();
     }
-    ShuffleDrawer(const ShuffleDrawer&) = delete;
-    ShuffleDrawer& operator=(const ShuffleDrawer&) = delete;
+    BlockHelper(const BlockHelper&) = delete;
+    BlockHelper& operator=(const BlockHelper&) = delete;
 
-    // Starts drawing the permutation of an n-byte block when a second thread
-    // pays off for it; false, with nothing drawn, when the caller is to draw
-    // it itself. When no helper can be started the permutation is drawn here.
-    bool start(std::uint32_t n)
+    // Runs task on a new thread; false, with nothing run, when none can be started.
+    template <typename Task>
+    bool start(Task task)
     {
-        wait();
-        if (!splitBlock(session_, n)) {
-            return false;
-        }
+        finish();
         progress_.store(0, std::memory_order_relaxed);
         try {
-            helper_ = std::thread([this, n] { draw(n); });
+            helper_ = std::thread(std::move(task));
         } catch (...) {
             // std::system_error, or no memory for the thread's state.
-            draw(n);
+            return false;
         }
         return true;
     }
 
-    // Calls visit(k) for every position k of the n-byte block being drawn:
-    // those above the table mask as they settle, the others once the whole
-    // permutation is drawn. Returns with the helper finished.
-    template <typename Visit>
-    void settle(std::uint32_t n, Visit visit)
+    // Draws the permutation of the n-byte block on the calling thread,
+    // reporting positions as they settle, and waits for the task.
+    void drawAndFinish(ContainerSession* session, std::uint32_t n)
     {
-        const std::uint32_t settledFrom = std::min(n, session_->cipher.tableMask + 1);
-        followFinalPositions(progress_, settledFrom, n, visit);
-        wait();
-        for (std::uint32_t k = 0; k < settledFrom; ++k) {
+        drawShuffle(session, n, &progress_);
+        progress_.store(n, std::memory_order_release);
+        finish();
+    }
+
+    // For the task: calls visit(k) for every position k of the n-byte block,
+    // those above the table mask as they settle, the others once the whole
+    // permutation is drawn.
+    template <typename Visit>
+    void settle(const ContainerSession* session, std::uint32_t n, Visit visit)
+    {
+        const std::uint32_t settledFrom = std::min(n, session->cipher.tableMask + 1);
+        // Waiting spins: on this workload a thread put to sleep and woken again
+        // made the whole transform slower.
+        std::uint32_t k = settledFrom;
+        std::uint32_t ready = 0;
+        while ((ready = progress_.load(std::memory_order_acquire)) < n) {
+            if (ready <= k) {
+                pauseWhileSpinning();
+                continue;
+            }
+            for (; k < ready; ++k) {
+                visit(k);
+            }
+        }
+        for (; k < n; ++k) {
+            visit(k);
+        }
+        for (k = 0; k < settledFrom; ++k) {
             visit(k);
         }
     }
 
 private:
-    // Draws the permutation, then reports all of it final.
-    void draw(std::uint32_t n)
-    {
-        drawShuffle(session_, n, &progress_);
-        progress_.store(n, std::memory_order_release);
-    }
-
-    void wait()
+    void finish()
     {
         if (helper_.joinable()) {
             helper_.join();
         }
     }
 
-    ContainerSession* session_;
     std::thread helper_;
     std::atomic<std::uint32_t> progress_{0};
 };
 
+// Writes the block header and the n bytes of workBuffer.
+ResultCode writeBlock(ContainerSession* session, std::uint32_t n, std::uint32_t checksum)
+{
+    std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
+    storeLe32(blockHeader, n);
+    storeLe32(blockHeader + 4, checksum);
+    if (writeExactly(session, blockHeader, BLOCK_HEADER_SIZE) != RESULT_OK) {
+        return session->result;
+    }
+    return writeExactly(session, session->workBuffer, n);
+}
+
 // Enciphers workBuffer[0..n-1], draws the block's permutation and gathers the
 // block into shuffleBuffer (the buffers then exchange roles); returns the
-// block checksum of the result. The permutation is drawn here unless drawer
-// is already drawing it. Once the permutation is used, drawer starts on that
-// of the next block (next bytes; 0 when none), while this one is checksummed
-// and written; *drawingNext tells whether it did.
-std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing,
-                                    std::uint32_t next, bool* drawingNext)
+// block checksum of the result.
+std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n)
 {
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
     encipherBlock<false>(session->cipher, session->workBuffer, n);
+    buildShuffle(session, n);
     std::uint32_t checksum = 0;
-    if (drawing) {
-        drawer->settle(n, [&](std::uint32_t k) { to[k] = from[index[k]]; });
-        *drawingNext = next != 0 && drawer->start(next);
-        checksum = rotateAddChecksum(to, n);
-    } else {
-        buildShuffle(session, n);
-        for (std::uint32_t k = 0; k < n; ++k) {
-            const std::uint8_t value = from[index[k]];
-            to[k] = value;
-            checksum = rotateAddStep(checksum, value);
-        }
-        *drawingNext = next != 0 && drawer->start(next);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const std::uint8_t value = from[index[k]];
+        to[k] = value;
+        checksum = rotateAddStep(checksum, value);
     }
     exchangeBuffers(session);
     return checksum;
 }
 
-// Produces the key bytes for the block into shuffleBuffer, then scatters and
-// deciphers in place there as the permutation allows (the buffers then
-// exchange roles); continues the block checksum *running over the ciphertext.
-// The permutation is drawn here unless drawer is already drawing it.
-void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, ShuffleDrawer* drawer, bool drawing,
-                           std::uint32_t* running)
+// The helper's part of a block enciphered on two threads: first the checksum
+// and write of the block before it (written bytes; 0 when none is due), which
+// the buffers still hold, then the n bytes of text enciphered into workBuffer
+// and gathered into shuffleBuffer as the caller's permutation settles. False
+// when the write failed (session->result tells why); nothing is gathered then.
+bool encipherBeside(ContainerSession* session, BlockHelper* helper, const std::uint8_t* text, std::uint32_t n,
+                    std::uint32_t written)
+{
+    if (written != 0 && writeBlock(session, written, rotateAddChecksum(session->workBuffer, written)) != RESULT_OK) {
+        return false;
+    }
+    std::memcpy(session->workBuffer, text, n);
+    encipherBlock<false>(session->cipher, session->workBuffer, n);
+    const std::uint8_t* from = session->workBuffer;
+    std::uint8_t* to = session->shuffleBuffer;
+    const std::uint32_t* index = session->shuffleIndex;
+    helper->settle(session, n, [&](std::uint32_t k) { to[k] = from[index[k]]; });
+    return true;
+}
+
+// Scatters and deciphers in place in shuffleBuffer, which holds the block's key
+// bytes, following the permutation (the buffers then exchange roles).
+template <typename Positions>
+void scatterDecipher(ContainerSession* session, Positions positions)
 {
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
     const std::uint32_t* index = session->shuffleIndex;
     std::uint32_t sum = session->cipher.plainSum;
-    const auto decipherAt = [&](std::uint32_t k) {
+    positions([&](std::uint32_t k) {
         const std::uint32_t position = index[k];
         const auto plain = static_cast<std::uint8_t>(from[k] ^ to[position]);
         to[position] = plain;
         sum += plain;
-    };
-    if (drawing) {
-        // Positions are visited out of order here; the checksum takes its own pass.
-        *running = continueRotateAddChecksum(*running, from, n);
-        keystreamBytes(session->cipher, session->shuffleBuffer, n);
-        drawer->settle(n, decipherAt);
-    } else {
-        // Scheme 0 keeps its swap list in shuffleBuffer while the permutation
-        // is drawn, so the key bytes follow it.
-        buildShuffle(session, n);
-        keystreamBytes(session->cipher, session->shuffleBuffer, n);
-        std::uint32_t checksum = *running;
-        for (std::uint32_t k = 0; k < n; ++k) {
-            checksum = rotateAddStep(checksum, from[k]);
-            decipherAt(k);
-        }
-        *running = checksum;
-    }
+    });
     session->cipher.plainSum = sum;
     exchangeBuffers(session);
+}
+
+// Produces the key bytes for the block into shuffleBuffer, then scatters and
+// deciphers in place there (the buffers then exchange roles); continues the
+// block checksum *running over the ciphertext.
+void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, std::uint32_t* running)
+{
+    // Scheme 0 keeps its swap list in shuffleBuffer while the permutation is
+    // drawn, so the key bytes follow it.
+    buildShuffle(session, n);
+    keystreamBytes(session->cipher, session->shuffleBuffer, n);
+    const std::uint8_t* cipher = session->workBuffer;
+    std::uint32_t checksum = *running;
+    scatterDecipher(session, [&](auto decipherAt) {
+        for (std::uint32_t k = 0; k < n; ++k) {
+            checksum = rotateAddStep(checksum, cipher[k]);
+            decipherAt(k);
+        }
+    });
+    *running = checksum;
+}
+
+// The helper's part of a block deciphered on two threads: the n bytes read
+// into workBuffer and checked against checksum (continuing *running), the key
+// bytes put into shuffleBuffer, and the block scattered and deciphered there as
+// the caller's permutation settles. False when the read or the check failed
+// (session->result tells why); nothing is deciphered then.
+bool decipherBeside(ContainerSession* session, BlockHelper* helper, std::uint32_t n, std::uint32_t checksum,
+                    std::uint32_t* running)
+{
+    if (readExactly(session, session->workBuffer, n) != RESULT_OK) {
+        return false;
+    }
+    *running = continueRotateAddChecksum(*running, session->workBuffer, n);
+    if (*running != checksum) {
+        fail(session, RESULT_CHECKSUM_FAILED);
+        return false;
+    }
+    keystreamBytes(session->cipher, session->shuffleBuffer, n);
+    scatterDecipher(session, [&](auto decipherAt) { helper->settle(session, n, decipherAt); });
+    return true;
 }
 
 // The length of the next block when left bytes of the payload remain.
@@ -534,28 +585,46 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         // A header that cuts a payload into empty blocks would never finish.
         return fail(session, RESULT_INVALID_ARGUMENT);
     }
-    ShuffleDrawer drawer(session);
-    bool drawing = shuffled && drawer.start(nextBlockLength(header, remaining));
+    BlockHelper helper;
+    // A block enciphered on two threads is checksummed and written by the
+    // next block's helper, or here when no helper follows it.
+    std::uint32_t unwritten = 0;
     while (remaining > 0) {
         const std::uint32_t n = nextBlockLength(header, remaining);
-        std::memcpy(session->workBuffer, source + offset, n);
+        const std::uint8_t* block = source + offset;
         offset += n;
         remaining -= n;
 
-        std::uint32_t checksum = 0;
-        if (shuffled) {
-            checksum =
-                encipherShuffledBlock(session, n, &drawer, drawing, nextBlockLength(header, remaining), &drawing);
-        } else {
-            checksum = encipherBlock<true>(session->cipher, session->workBuffer, n);
+        if (shuffled && splitBlock(session, n)) {
+            const std::uint32_t written = unwritten;
+            bool helped = false;
+            if (helper.start(
+                    [&, n, block, written] { helped = encipherBeside(session, &helper, block, n, written); })) {
+                helper.drawAndFinish(session, n);
+                if (!helped) {
+                    return session->result;
+                }
+                exchangeBuffers(session);
+                unwritten = n;
+                continue;
+            }
         }
-        std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
-        storeLe32(blockHeader, n);
-        storeLe32(blockHeader + 4, checksum);
-        if (writeExactly(session, blockHeader, BLOCK_HEADER_SIZE) != RESULT_OK ||
-            writeExactly(session, session->workBuffer, n) != RESULT_OK) {
+        if (unwritten != 0) {
+            if (writeBlock(session, unwritten, rotateAddChecksum(session->workBuffer, unwritten)) != RESULT_OK) {
+                return session->result;
+            }
+            unwritten = 0;
+        }
+        std::memcpy(session->workBuffer, block, n);
+        const std::uint32_t checksum =
+            shuffled ? encipherShuffledBlock(session, n) : encipherBlock<true>(session->cipher, session->workBuffer, n);
+        if (writeBlock(session, n, checksum) != RESULT_OK) {
             return session->result;
         }
+    }
+    if (unwritten != 0 &&
+        writeBlock(session, unwritten, rotateAddChecksum(session->workBuffer, unwritten)) != RESULT_OK) {
+        return session->result;
     }
 
     writeTrailer(session);
@@ -581,7 +650,19 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     if (remaining != 0 && header.blockSize == 0) {
         return fail(session, RESULT_CHECKSUM_FAILED);
     }
-    ShuffleDrawer drawer(session);
+    // Hands the n deciphered bytes in workBuffer to the destination.
+    const auto handOver = [&](std::uint32_t n) {
+        if (done < limit) {
+            const std::uint64_t room = limit - done;
+            const auto stored = static_cast<std::size_t>(room < n ? room : n);
+            std::memcpy(target + done, session->workBuffer, stored);
+        }
+        done += n;
+    };
+    BlockHelper helper;
+    // A block deciphered on two threads is handed over by the next block's
+    // helper, or here when no helper follows it.
+    std::uint32_t undelivered = 0;
     while (remaining > 0) {
         const std::uint32_t expected = nextBlockLength(header, remaining);
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
@@ -592,33 +673,46 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         if (!acceptBlockLength(session, n, expected)) {
             return fail(session, RESULT_CHECKSUM_FAILED);
         }
-        // The permutation is drawn while the block is read, checked and keyed.
-        const bool drawing = shuffled && drawer.start(n);
-        if (readExactly(session, session->workBuffer, n) != RESULT_OK) {
-            return session->result;
-        }
+        const std::uint32_t checksum = loadLe32(blockHeader + 4);
+        remaining -= n;
         // Older writers ran one checksum on across all blocks.
         if (session->generation >= 2) {
             running = 0;
         }
+
+        if (shuffled && splitBlock(session, n)) {
+            const std::uint32_t delivered = undelivered;
+            bool helped = false;
+            if (helper.start([&, n, checksum, delivered] {
+                    handOver(delivered);
+                    helped = decipherBeside(session, &helper, n, checksum, &running);
+                })) {
+                helper.drawAndFinish(session, n);
+                if (!helped) {
+                    return session->result;
+                }
+                undelivered = n;
+                continue;
+            }
+        }
+        handOver(undelivered);
+        undelivered = 0;
+        if (readExactly(session, session->workBuffer, n) != RESULT_OK) {
+            return session->result;
+        }
         // The block checksum is taken in the deciphering pass, and a block
         // that fails it goes no further than the session's own buffers.
         if (shuffled) {
-            decipherShuffledBlock(session, n, &drawer, drawing, &running);
+            decipherShuffledBlock(session, n, &running);
         } else {
             decipherBlock(session->cipher, session->workBuffer, n, &running);
         }
-        if (running != loadLe32(blockHeader + 4)) {
+        if (running != checksum) {
             return fail(session, RESULT_CHECKSUM_FAILED);
         }
-        if (done < limit) {
-            const std::uint64_t room = limit - done;
-            const auto stored = static_cast<std::size_t>(room < n ? room : n);
-            std::memcpy(target + done, session->workBuffer, stored);
-        }
-        done += n;
-        remaining -= n;
+        handOver(n);
     }
+    handOver(undelivered);
 
     std::uint8_t trailer[PAYLOAD_TRAILER_SIZE] = {};
     std::uint32_t got = 0;

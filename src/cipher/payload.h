@@ -21,11 +21,13 @@ void releaseBuffers(ContainerSession* session);
 void buildShuffle(ContainerSession* session, std::uint32_t n);
 // How many threads a transform may use: 1 runs everything on the caller's
 // thread; 2 draws the permutation of each shuffled block of PARALLEL_BLOCK_MIN
-// bytes or more on a helper thread while the key generator runs on the caller's (falling back
-// to one thread when the helper cannot be started). 0 restores the default: 2
-// unless the machine has a single processor. The output is the same either way.
+// bytes or more on the caller's thread while a helper thread runs the key
+// generator, the checksum, the reads or writes and the permutation's gather or
+// scatter for it (a block whose helper cannot be started runs on one thread).
+// 0 restores the default: 2 unless the machine has a single processor. The
+// output is the same either way.
 void setPayloadThreads(unsigned count);
-// The shortest block whose permutation is drawn on the helper thread.
+// The shortest block transformed on two threads.
 inline constexpr std::uint32_t PARALLEL_BLOCK_MIN = 1u << 18;
 unsigned payloadThreads();
 // Writes header (with its checksum), blocks and trailer of text to

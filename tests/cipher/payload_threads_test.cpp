@@ -19,6 +19,7 @@
 #include "cipher/payload.h"
 #include "cipher/session_fixture.h"
 #include "container/container_header.h"
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -166,6 +167,115 @@ std::vector<ThreadParam> everyCaseOnBothThreadCounts()
 INSTANTIATE_TEST_SUITE_P(EdgesOfTheFastPaths, PayloadThreads, ::testing::ValuesIn(everyCaseOnBothThreadCounts()),
                          [](const ::testing::TestParamInfo<ThreadParam>& tested) {
                              return std::string(tested.param.c.name) + "Threads" + std::to_string(tested.param.threads);
+                         });
+
+// ---------------------------------------------------------------------------
+// Failures inside blocks long enough for two threads. There the helper reads,
+// checks and writes the blocks while the caller draws the next permutation;
+// every failure must end the transform with the code one thread gives, and
+// nothing may be written after a failed write.
+
+// Three blocks past the two-thread limit, then a short tail block.
+ContainerPlan splitPlan()
+{
+    return planFor({"", 3, 3 * SPLIT_BLOCK + 999, 2, SPLIT_BLOCK, false});
+}
+
+class SplitBlockFailures : public ::testing::TestWithParam<unsigned> {
+protected:
+    void SetUp() override
+    {
+        directory = makeTempDir("split-failures");
+        setPayloadThreads(GetParam());
+        resetFaults();
+    }
+    void TearDown() override
+    {
+        resetFaults();
+        setPayloadThreads(0);
+    }
+    std::string directory;
+};
+
+TEST_P(SplitBlockFailures, DamagedBlocksAreRefused)
+{
+    const ContainerPlan plan = splitPlan();
+    const ContainerLayout layout = layoutOf(plan);
+    ASSERT_EQ(layout.blockOffsets.size(), 4u);
+    const std::vector<std::uint8_t> intact = writeContainerBytes(plan);
+    struct DamageAt {
+        const char* what;
+        std::size_t offset;  // byte flipped there
+        std::size_t cutTo;   // or the file cut to this size, when not 0
+        ResultCode expected;
+    };
+    const DamageAt cases[] = {
+        {"first block's data", layout.blockOffsets[0] + BLOCK_HEADER_SIZE + 5, 0, RESULT_CHECKSUM_FAILED},
+        {"second block's last byte", layout.blockOffsets[2] - 1, 0, RESULT_CHECKSUM_FAILED},
+        {"third block's checksum", layout.blockOffsets[2] + 4, 0, RESULT_CHECKSUM_FAILED},
+        {"tail block's data", layout.blockOffsets[3] + BLOCK_HEADER_SIZE, 0, RESULT_CHECKSUM_FAILED},
+        {"cut inside the second block", 0, layout.blockOffsets[1] + BLOCK_HEADER_SIZE + 1000, RESULT_UNEXPECTED_EOF},
+        {"cut inside the third block's header", 0, layout.blockOffsets[2] + 3, RESULT_UNEXPECTED_EOF},
+    };
+    for (const DamageAt& c : cases) {
+        std::vector<std::uint8_t> bytes = intact;
+        if (c.cutTo != 0) {
+            bytes.resize(c.cutTo);
+        } else {
+            bytes[c.offset] ^= 0x01;
+        }
+        const std::string path = joinPath(directory, "damaged.vtxt");
+        writeBytes(path, bytes);
+        EXPECT_EQ(openAndDecrypt(path, plan.password).code, c.expected) << c.what;
+    }
+}
+
+TEST_P(SplitBlockFailures, EveryFailedReadGivesReadFailed)
+{
+    const ContainerPlan plan = splitPlan();
+    const std::string path = joinPath(directory, "reads.vtxt");
+    writeBytes(path, writeContainerBytes(plan));
+    resetFaults();
+    ASSERT_EQ(openAndDecrypt(path, plan.password).code, RESULT_OK);
+    const std::uint64_t reads = ioCallCount(FAULT_READ);
+    // The payload's reads come last: four block headers and blocks, then the trailer.
+    for (std::uint64_t k = reads - 8; k <= reads; ++k) {
+        resetFaults();
+        armFault(FAULT_READ, k, false);
+        EXPECT_EQ(openAndDecrypt(path, plan.password).code, RESULT_READ_FAILED) << "read " << k;
+        EXPECT_EQ(injectedFailureCount(), 1u);
+    }
+}
+
+TEST_P(SplitBlockFailures, EveryFailedWriteGivesWriteFailedAndWritesNothingMore)
+{
+    const ContainerPlan plan = splitPlan();
+    const std::vector<std::uint8_t> model = writeContainerBytes(plan);
+    for (std::uint64_t k = 1;; ++k) {
+        SessionPtr session = makeSession();
+        loadHeader(model.data(), &session->header);
+        setupKey(session.get(), plan.password.c_str());
+        const std::u16string path = toUtf16(joinPath(directory, "w" + std::to_string(k) + ".vtxt"));
+        session->targetFile = createNewFile(path.c_str());
+        ASSERT_NE(session->targetFile, INVALID_FILE);
+        resetFaults();
+        armFault(FAULT_WRITE, k, false);
+        const ResultCode code = encryptPayload(session.get(), plan.text.data());
+        teardownSession(session.get());
+        if (injectedFailureCount() == 0) {
+            EXPECT_EQ(code, RESULT_OK);
+            EXPECT_EQ(ioCallCount(FAULT_WRITE), 1u + 4u * 2u + 1u) << "header, four blocks with their headers, trailer";
+            break;
+        }
+        EXPECT_EQ(code, RESULT_WRITE_FAILED) << "write " << k;
+        EXPECT_EQ(ioCallCount(FAULT_WRITE), k) << "nothing is written after a failure";
+        ASSERT_LT(k, 20u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnOneAndTwoThreads, SplitBlockFailures, ::testing::Values(1u, 2u),
+                         [](const ::testing::TestParamInfo<unsigned>& tested) {
+                             return "Threads" + std::to_string(tested.param);
                          });
 
 TEST(PayloadThreadsSetting, ZeroRestoresTheDefault)
