@@ -1,5 +1,6 @@
 #include "cipher/key_setup.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "container/container_session.h"
@@ -125,8 +126,10 @@ struct FoldPosition {
 };
 
 // Key material and the entropy record are far shorter; longer strings take
-// the plain loop.
+// the plain loop, and so do strings shorter than a pass of steps.
 constexpr std::size_t FOLD_TABLE_POSITIONS = KEY_MATERIAL_SIZE;
+// Steps of the fold taken together, the table repeating its start past its end.
+constexpr std::uint32_t FOLD_PASS = 4;
 
 // value, or replacement where index equals at. Compilers like to turn this
 // into a branch, which here mispredicts about once in twenty steps; the
@@ -216,7 +219,7 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
     const FoldPosition* at = positions;
     const FoldPosition* const end = positions + length;
     std::uint32_t s = 0;
-    const auto step = [&] {
+    const auto step = [&](const FoldPosition* here, std::uint32_t byStep) {
         if (newestAt == olderAt) [[unlikely]] {
             v[olderAt] = olderValue;
             rotated[olderAt] = rotl32(olderValue, 5);
@@ -236,29 +239,37 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
         // and the mask on the chain from one step to the next.
         const std::uint32_t next = x + 1;
         if constexpr (VARIANT == FoldVariant::ThreeTerm) {
-            const std::uint32_t pair = keptApart(read(at->byByte) + read(s & W));
-            x = (pair + keptApart(read(at->byPosition) + next)) & W;
+            const std::uint32_t pair = keptApart(read(here->byByte) + read(byStep));
+            x = (pair + keptApart(read(here->byPosition) + next)) & W;
         } else {
-            x = (read(at->byByte) + keptApart(read(s & W) + next)) & W;
+            x = (read(here->byByte) + keptApart(read(byStep) + next)) & W;
         }
         v[storeAt] = storeValue;
         rotated[storeAt] = rotl32(storeValue, 5);
         olderAt = mixAt;
         olderValue = newestValue;
         newestAt = x;
-        newestMix = at->mixedRotated;
-        ++s;
+        newestMix = here->mixedRotated;
+    };
+    // Four steps a pass, their positions read past the pass's first from the
+    // table's repeated start, so that the position wraps once a pass and the
+    // pending writes trade places without moves.
+    for (; steps - s >= FOLD_PASS; s += FOLD_PASS) {
+        const std::uint32_t first = s & W;
+        step(at, first);
+        step(at + 1, first + 1);
+        step(at + 2, first + 2);
+        step(at + 3, first + 3);
+        at += FOLD_PASS;
+        if (at >= end) {
+            at -= length;
+        }
+    }
+    for (; s < steps; ++s) {
+        step(at, s & W);
         if (++at == end) {
             at = positions;
         }
-    };
-    // Two steps a pass, so that the pending writes trade places without moves.
-    while (steps - s >= 2) {
-        step();
-        step();
-    }
-    if (s < steps) {
-        step();
     }
     v[olderAt] = olderValue;
     rotated[olderAt] = rotl32(olderValue, 5);
@@ -273,16 +284,17 @@ void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
                std::uint32_t steps)
 {
     const std::uint32_t w = wordCount - 1;
-    if (length > FOLD_TABLE_POSITIONS || (wordCount != 8 && wordCount != 16 && wordCount != 64)) {
+    if (length < FOLD_PASS || length > FOLD_TABLE_POSITIONS || (wordCount != 8 && wordCount != 16 && wordCount != 64)) {
         foldPlain<VARIANT>(bytes, length, words, w, steps);
         return;
     }
-    FoldPosition positions[FOLD_TABLE_POSITIONS];
+    FoldPosition positions[FOLD_TABLE_POSITIONS + FOLD_PASS - 1];
     for (std::size_t p = 0; p < length; ++p) {
         const auto position = static_cast<std::uint32_t>(p);
         positions[p] = {static_cast<std::uint8_t>(bytes[p] & w), static_cast<std::uint8_t>(position & w), 0,
                         rotl32(foldMix<VARIANT>(bytes[p], position), 5)};
     }
+    std::copy(positions, positions + FOLD_PASS - 1, positions + length);
     if (wordCount == 8) {
         foldPending<VARIANT, 8>(positions, length, words, steps);
     } else if (wordCount == 16) {
@@ -290,7 +302,7 @@ void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
     } else {
         foldPending<VARIANT, 64>(positions, length, words, steps);
     }
-    secureWipe(positions, length * sizeof(FoldPosition));
+    secureWipe(positions, (length + FOLD_PASS - 1) * sizeof(FoldPosition));
 }
 
 }  // namespace
