@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
@@ -129,7 +130,7 @@ struct FoldPosition {
 // the plain loop, and so do strings shorter than a pass of steps.
 constexpr std::size_t FOLD_TABLE_POSITIONS = KEY_MATERIAL_SIZE;
 // Steps of the fold taken together, the table repeating its start past its end.
-constexpr std::uint32_t FOLD_PASS = 4;
+constexpr std::uint32_t FOLD_PASS = 8;
 
 // value, or replacement where index equals at. Compilers like to turn this
 // into a branch, which here mispredicts about once in twenty steps; the
@@ -251,15 +252,16 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
         newestAt = x;
         newestMix = here->mixedRotated;
     };
-    // Four steps a pass, their positions read past the pass's first from the
+    // Eight steps a pass, their positions read past the pass's first from the
     // table's repeated start, so that the position wraps once a pass and the
     // pending writes trade places without moves.
     for (; steps - s >= FOLD_PASS; s += FOLD_PASS) {
         const std::uint32_t first = s & W;
-        step(at, first);
-        step(at + 1, first + 1);
-        step(at + 2, first + 2);
-        step(at + 3, first + 3);
+        [&]<std::uint32_t... K>(std::integer_sequence<std::uint32_t, K...>)
+        {
+            (step(at + K, first + K), ...);
+        }
+        (std::make_integer_sequence<std::uint32_t, FOLD_PASS>{});
         at += FOLD_PASS;
         if (at >= end) {
             at -= length;
