@@ -90,6 +90,32 @@ std::uint32_t keystreamStep(std::uint32_t* table, std::uint32_t* i, std::uint32_
     return table[(table[*i] + table[*j]) & mask];
 }
 
+namespace {
+
+// Steps of the key schedule taken together, the key bytes repeating their
+// start past their end.
+constexpr std::uint32_t SCHEDULE_PASS = 8;
+
+// count schedule steps from step first on, key bytes taken from bytes[position] on.
+void scheduleSteps(std::uint32_t* table, std::uint32_t mask, std::uint32_t* j, const std::uint8_t* bytes,
+                   std::size_t length, std::size_t position, std::uint32_t first, std::uint32_t count)
+{
+    std::uint32_t jj = *j;
+    for (std::uint32_t k = first; k < first + count; ++k) {
+        const std::uint32_t i = k & mask;
+        const std::uint32_t a = table[i];
+        jj = (jj + a + bytes[position]) & mask;
+        table[i] = table[jj];
+        table[jj] = a;
+        if (++position == length) {
+            position = 0;
+        }
+    }
+    *j = jj;
+}
+
+}  // namespace
+
 void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t length, std::uint32_t count)
 {
     if (length == 0) {
@@ -100,17 +126,39 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
     std::uint32_t* table = state->keyTable;
     const std::uint32_t mask = state->tableMask;
     std::uint32_t j = state->scheduleJ;
+    if (length < SCHEDULE_PASS || length > KEY_MATERIAL_SIZE) {
+        scheduleSteps(table, mask, &j, bytes, length, 0, 0, count);
+        state->scheduleJ = j;
+        return;
+    }
+    // Passes of eight steps: the key position wraps once a pass, and the
+    // table index is the pass's first plus a constant.
+    std::uint8_t repeated[KEY_MATERIAL_SIZE + SCHEDULE_PASS - 1];
+    std::memcpy(repeated, bytes, length);
+    std::memcpy(repeated + length, bytes, SCHEDULE_PASS - 1);
     std::size_t position = 0;
-    for (std::uint32_t k = 0; k < count; ++k) {
-        const std::uint32_t i = k & mask;
-        const std::uint32_t a = table[i];
-        j = (j + a + bytes[position]) & mask;
-        table[i] = table[j];
-        table[j] = a;
-        if (++position == length) {
-            position = 0;
+    std::uint32_t k = 0;
+    for (; count - k >= SCHEDULE_PASS; k += SCHEDULE_PASS) {
+        const std::uint8_t* key = repeated + position;
+        const std::uint32_t first = k & mask;
+        [&]<std::uint32_t... P>(std::integer_sequence<std::uint32_t, P...>)
+        {
+            const auto step = [&](std::uint32_t i, std::uint32_t keyByte) {
+                const std::uint32_t a = table[i];
+                j = (j + a + keyByte) & mask;
+                table[i] = table[j];
+                table[j] = a;
+            };
+            (step(first + P, key[P]), ...);
+        }
+        (std::make_integer_sequence<std::uint32_t, SCHEDULE_PASS>{});
+        position += SCHEDULE_PASS;
+        if (position >= length) {
+            position -= length;
         }
     }
+    scheduleSteps(table, mask, &j, bytes, length, position, k, count - k);
+    secureWipe(repeated, length + SCHEDULE_PASS - 1);
     state->scheduleJ = j;
 }
 

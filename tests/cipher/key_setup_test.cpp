@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cipher/key_setup.h"
@@ -213,6 +214,51 @@ TEST(ScheduleKey, FirstStepsByHandAndScheduleJCarriesOver)
     EXPECT_EQ(state.keyTable[51], 10u);
     EXPECT_EQ(state.keyI, 0u);
     EXPECT_EQ(state.keyJ, 0u);
+}
+
+// The schedule step by step, as plainly as it can be written.
+void modelSchedule(CipherState* state, const std::vector<std::uint8_t>& bytes, std::uint32_t count)
+{
+    if (bytes.empty()) {
+        return;
+    }
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t i = k % (state->tableMask + 1);
+        state->scheduleJ = (state->scheduleJ + state->keyTable[i] + bytes[k % bytes.size()]) % (state->tableMask + 1);
+        std::swap(state->keyTable[i], state->keyTable[state->scheduleJ]);
+    }
+}
+
+TEST(ScheduleKey, MatchesTheStepByStepModel)
+{
+    struct Case {
+        std::uint32_t mask;
+        std::size_t length;
+        std::uint32_t count;
+    };
+    // Key strings shorter than a pass of steps and longer than key material
+    // take the plain loop; counts that are no multiple of a pass end in it.
+    const Case cases[] = {{255, 3, 1000},     {255, 7, 9},        {255, 8, 8},       {255, 32, 3},
+                          {255, 33, 8195},    {1023, 256, 8192},  {1023, 30, 30},    {1023, 46, 1029},
+                          {1023, 1024, 2050}, {1023, 1025, 2050}, {1023, 510, 24575}};
+    for (const Case& c : cases) {
+        CipherState state{};
+        state.tableMask = c.mask;
+        for (std::uint32_t v = 0; v <= c.mask; ++v) {
+            state.keyTable[v] = (v * 37 + 11) & c.mask;
+        }
+        state.scheduleJ = 5;
+        std::vector<std::uint8_t> bytes(c.length);
+        for (std::size_t k = 0; k < c.length; ++k) {
+            bytes[k] = static_cast<std::uint8_t>(k * 101 + 7);
+        }
+        CipherState expected = state;
+        modelSchedule(&expected, bytes, c.count);
+        scheduleKey(&state, bytes.data(), bytes.size(), c.count);
+        EXPECT_EQ(state.scheduleJ, expected.scheduleJ) << c.mask << "/" << c.length << "/" << c.count;
+        EXPECT_EQ(std::memcmp(state.keyTable, expected.keyTable, sizeof state.keyTable), 0)
+            << c.mask << "/" << c.length << "/" << c.count;
+    }
 }
 
 // ---------------------------------------------------------------------------
