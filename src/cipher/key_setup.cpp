@@ -92,8 +92,8 @@ std::uint32_t keystreamStep(std::uint32_t* table, std::uint32_t* i, std::uint32_
 
 namespace {
 
-// Steps of the key schedule taken together, the key bytes repeating their
-// start past their end.
+// Steps of the key schedule (and of the stir) taken together, the key bytes
+// repeating their start past their end, so that no step masks its index.
 constexpr std::uint32_t SCHEDULE_PASS = 8;
 
 // count schedule steps from step first on, key bytes taken from bytes[position] on.
@@ -421,12 +421,23 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
     std::uint32_t* shuffleTable = state.shuffleTable;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
-    for (std::uint32_t k = 0; k < header.stirRounds; ++k) {
+    const auto stir = [&](std::uint32_t slot) {
         const std::uint32_t t = generatorStep(keyTable, i, j, mask);
-        const std::uint32_t slot = k & mask;
         const std::uint32_t swapped = shuffleTable[slot];
         shuffleTable[slot] = shuffleTable[t];
         shuffleTable[t] = swapped;
+    };
+    std::uint32_t k = 0;
+    for (; header.stirRounds - k >= SCHEDULE_PASS; k += SCHEDULE_PASS) {
+        const std::uint32_t first = k & mask;
+        [&]<std::uint32_t... P>(std::integer_sequence<std::uint32_t, P...>)
+        {
+            (stir(first + P), ...);
+        }
+        (std::make_integer_sequence<std::uint32_t, SCHEDULE_PASS>{});
+    }
+    for (; k < header.stirRounds; ++k) {
+        stir(k & mask);
     }
     state.keyI = i;
     state.keyJ = j;
