@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
@@ -79,21 +80,19 @@ void exchangeBuffers(ContainerSession* session)
 template <bool WITH_CHECKSUM>
 std::uint32_t encipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n)
 {
-    std::uint32_t* table = state.keyTable;
-    const std::uint32_t mask = state.tableMask;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     std::uint32_t sum = state.plainSum;
     std::uint32_t checksum = 0;
-    for (std::uint32_t k = 0; k < n; ++k) {
+    generatorSteps(state.keyTable, i, j, state.tableMask, 0, n, [&](std::uint32_t k, std::uint32_t key) {
         const std::uint8_t plain = block[k];
         sum += plain;
-        const auto cipher = static_cast<std::uint8_t>(plain ^ generatorStep(table, i, j, mask));
+        const auto cipher = static_cast<std::uint8_t>(plain ^ key);
         block[k] = cipher;
         if constexpr (WITH_CHECKSUM) {
             checksum = rotateAddStep(checksum, cipher);
         }
-    }
+    });
     state.keyI = i;
     state.keyJ = j;
     state.plainSum = sum;
@@ -104,19 +103,17 @@ std::uint32_t encipherBlock(CipherState& state, std::uint8_t* block, std::uint32
 // checksum *running over the ciphertext as it goes.
 void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n, std::uint32_t* running)
 {
-    std::uint32_t* table = state.keyTable;
-    const std::uint32_t mask = state.tableMask;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
     std::uint32_t sum = state.plainSum;
     std::uint32_t checksum = *running;
-    for (std::uint32_t k = 0; k < n; ++k) {
+    generatorSteps(state.keyTable, i, j, state.tableMask, 0, n, [&](std::uint32_t k, std::uint32_t key) {
         const std::uint8_t cipher = block[k];
         checksum = rotateAddStep(checksum, cipher);
-        const auto plain = static_cast<std::uint8_t>(cipher ^ generatorStep(table, i, j, mask));
+        const auto plain = static_cast<std::uint8_t>(cipher ^ key);
         block[k] = plain;
         sum += plain;
-    }
+    });
     state.keyI = i;
     state.keyJ = j;
     state.plainSum = sum;
@@ -126,13 +123,10 @@ void decipherBlock(CipherState& state, std::uint8_t* block, std::uint32_t n, std
 // The key generator's low bytes for the next n positions, without using them.
 void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
 {
-    std::uint32_t* table = state.keyTable;
-    const std::uint32_t mask = state.tableMask;
     std::uint32_t i = state.keyI;
     std::uint32_t j = state.keyJ;
-    for (std::uint32_t k = 0; k < n; ++k) {
-        out[k] = static_cast<std::uint8_t>(generatorStep(table, i, j, mask));
-    }
+    generatorSteps(state.keyTable, i, j, state.tableMask, 0, n,
+                   [&](std::uint32_t k, std::uint32_t key) { out[k] = static_cast<std::uint8_t>(key); });
     state.keyI = i;
     state.keyJ = j;
 }
@@ -505,12 +499,12 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
     }
     if (needsRemainder) {
         for (std::uint32_t round = 0; round < rounds; ++round) {
-            for (std::uint32_t k = 0; k < n; ++k) {
-                const std::uint32_t other = generatorStep(table, i, j, mask) % n;
+            generatorSteps(table, i, j, mask, 0, n, [&](std::uint32_t k, std::uint32_t t) {
+                const std::uint32_t other = t % n;
                 const std::uint32_t swapped = index[k];
                 index[k] = index[other];
                 index[other] = swapped;
-            }
+            });
         }
     } else {
         constexpr std::uint32_t PROGRESS_STEP = 8192;
@@ -519,12 +513,12 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
             for (std::uint32_t k = 0; k < n;) {
                 const std::uint32_t end =
                     (last && progress != nullptr && n - k > PROGRESS_STEP) ? k + PROGRESS_STEP : n;
-                for (; k < end; ++k) {
-                    const std::uint32_t other = generatorStep(table, i, j, mask);
-                    const std::uint32_t swapped = index[k];
-                    index[k] = index[other];
+                generatorSteps(table, i, j, mask, k, end, [&](std::uint32_t at, std::uint32_t other) {
+                    const std::uint32_t swapped = index[at];
+                    index[at] = index[other];
                     index[other] = swapped;
-                }
+                });
+                k = end;
                 if (last && progress != nullptr && k < n) {
                     progress->store(k, std::memory_order_release);
                 }

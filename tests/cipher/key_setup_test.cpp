@@ -179,6 +179,41 @@ TEST(KeystreamStep, IndicesWrapAtTheMaskAndTableStaysAPermutation)
     }
 }
 
+TEST(GeneratorSteps, GiveTheOutputsAndStateOfSingleSteps)
+{
+    // Starting entries on, just before and at the end of a run of eight, and
+    // step counts that end before, on and past a run.
+    for (const std::uint32_t mask : {255u, 1023u}) {
+        for (const std::uint32_t start : {0u, 5u, 6u, 7u, mask - 3, mask}) {
+            for (const std::uint32_t count : {0u, 1u, 3u, 8u, 13u, 1000u}) {
+                std::uint32_t single[CIPHER_TABLE_CAPACITY] = {};
+                for (std::uint32_t v = 0; v <= mask; ++v) {
+                    single[v] = (v * 173 + 29) & mask;
+                }
+                std::uint32_t passes[CIPHER_TABLE_CAPACITY];
+                std::memcpy(passes, single, sizeof passes);
+                std::uint32_t i1 = start;
+                std::uint32_t j1 = 9;
+                std::uint32_t i2 = start;
+                std::uint32_t j2 = 9;
+                std::vector<std::uint32_t> expected;
+                for (std::uint32_t k = 0; k < count; ++k) {
+                    expected.push_back(generatorStep(single, i1, j1, mask));
+                }
+                std::vector<std::uint32_t> got(count + 5, 0xFFFFFFFFu);
+                generatorSteps(passes, i2, j2, mask, 5, count + 5,
+                               [&](std::uint32_t k, std::uint32_t output) { got[k] = output; });
+                const std::string where =
+                    std::to_string(mask) + "/" + std::to_string(start) + "/" + std::to_string(count);
+                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + 5)) << where;
+                EXPECT_EQ(i2, i1) << where;
+                EXPECT_EQ(j2, j1) << where;
+                EXPECT_EQ(std::memcmp(single, passes, sizeof passes), 0) << where;
+            }
+        }
+    }
+}
+
 TEST(ScheduleKey, EmptyBytesChangeNothing)
 {
     CipherState state{};
