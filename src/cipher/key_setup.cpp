@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
@@ -92,10 +91,6 @@ std::uint32_t keystreamStep(std::uint32_t* table, std::uint32_t* i, std::uint32_
 
 namespace {
 
-// Steps of the key schedule (and of the stir) taken together, the key bytes
-// repeating their start past their end, so that no step masks its index.
-constexpr std::uint32_t SCHEDULE_PASS = 8;
-
 // count schedule steps from step first on, key bytes taken from bytes[position] on.
 void scheduleSteps(std::uint32_t* table, std::uint32_t mask, std::uint32_t* j, const std::uint8_t* bytes,
                    std::size_t length, std::size_t position, std::uint32_t first, std::uint32_t count)
@@ -126,39 +121,35 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
     std::uint32_t* table = state->keyTable;
     const std::uint32_t mask = state->tableMask;
     std::uint32_t j = state->scheduleJ;
-    if (length < SCHEDULE_PASS || length > KEY_MATERIAL_SIZE) {
+    if (length < STEPS_PER_PASS || length > KEY_MATERIAL_SIZE) {
         scheduleSteps(table, mask, &j, bytes, length, 0, 0, count);
         state->scheduleJ = j;
         return;
     }
-    // Passes of eight steps: the key position wraps once a pass, and the
+    // In passes of steps the key position wraps once a pass, and the
     // table index is the pass's first plus a constant.
-    std::uint8_t repeated[KEY_MATERIAL_SIZE + SCHEDULE_PASS - 1];
+    std::uint8_t repeated[KEY_MATERIAL_SIZE + STEPS_PER_PASS - 1];
     std::memcpy(repeated, bytes, length);
-    std::memcpy(repeated + length, bytes, SCHEDULE_PASS - 1);
+    std::memcpy(repeated + length, bytes, STEPS_PER_PASS - 1);
     std::size_t position = 0;
     std::uint32_t k = 0;
-    for (; count - k >= SCHEDULE_PASS; k += SCHEDULE_PASS) {
+    for (; count - k >= STEPS_PER_PASS; k += STEPS_PER_PASS) {
         const std::uint8_t* key = repeated + position;
         const std::uint32_t first = k & mask;
-        [&]<std::uint32_t... P>(std::integer_sequence<std::uint32_t, P...>)
-        {
-            const auto step = [&](std::uint32_t i, std::uint32_t keyByte) {
-                const std::uint32_t a = table[i];
-                j = (j + a + keyByte) & mask;
-                table[i] = table[j];
-                table[j] = a;
-            };
-            (step(first + P, key[P]), ...);
-        }
-        (std::make_integer_sequence<std::uint32_t, SCHEDULE_PASS>{});
-        position += SCHEDULE_PASS;
+        forEachStepOfPass([&](std::uint32_t p) {
+            const std::uint32_t i = first + p;
+            const std::uint32_t a = table[i];
+            j = (j + a + key[p]) & mask;
+            table[i] = table[j];
+            table[j] = a;
+        });
+        position += STEPS_PER_PASS;
         if (position >= length) {
             position -= length;
         }
     }
     scheduleSteps(table, mask, &j, bytes, length, position, k, count - k);
-    secureWipe(repeated, length + SCHEDULE_PASS - 1);
+    secureWipe(repeated, length + STEPS_PER_PASS - 1);
     state->scheduleJ = j;
 }
 
@@ -177,8 +168,6 @@ struct FoldPosition {
 // Key material and the entropy record are far shorter; longer strings take
 // the plain loop, and so do strings shorter than a pass of steps.
 constexpr std::size_t FOLD_TABLE_POSITIONS = KEY_MATERIAL_SIZE;
-// Steps of the fold taken together, the table repeating its start past its end.
-constexpr std::uint32_t FOLD_PASS = 8;
 
 // value, or replacement where index equals at. Compilers like to turn this
 // into a branch, which here mispredicts about once in twenty steps; the
@@ -255,6 +244,8 @@ template <FoldVariant VARIANT, std::uint32_t WORDS>
 void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_t* words, std::uint32_t steps)
 {
     constexpr std::uint32_t W = WORDS - 1;
+    // A pass's own word indices run from a multiple of the pass without wrapping.
+    static_assert(WORDS % STEPS_PER_PASS == 0);
     // A pending write to this slot past the words touches nothing that is read.
     constexpr std::uint32_t NOWHERE = WORDS;
     // The fold starts from zero words, whose rotations are zero too.
@@ -300,17 +291,13 @@ void foldPending(const FoldPosition* positions, std::size_t length, std::uint32_
         newestAt = x;
         newestMix = here->mixedRotated;
     };
-    // Eight steps a pass, their positions read past the pass's first from the
+    // Passes of steps, their positions read past the pass's first from the
     // table's repeated start, so that the position wraps once a pass and the
     // pending writes trade places without moves.
-    for (; steps - s >= FOLD_PASS; s += FOLD_PASS) {
+    for (; steps - s >= STEPS_PER_PASS; s += STEPS_PER_PASS) {
         const std::uint32_t first = s & W;
-        [&]<std::uint32_t... K>(std::integer_sequence<std::uint32_t, K...>)
-        {
-            (step(at + K, first + K), ...);
-        }
-        (std::make_integer_sequence<std::uint32_t, FOLD_PASS>{});
-        at += FOLD_PASS;
+        forEachStepOfPass([&](std::uint32_t p) { step(at + p, first + p); });
+        at += STEPS_PER_PASS;
         if (at >= end) {
             at -= length;
         }
@@ -334,17 +321,18 @@ void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
                std::uint32_t steps)
 {
     const std::uint32_t w = wordCount - 1;
-    if (length < FOLD_PASS || length > FOLD_TABLE_POSITIONS || (wordCount != 8 && wordCount != 16 && wordCount != 64)) {
+    if (length < STEPS_PER_PASS || length > FOLD_TABLE_POSITIONS ||
+        (wordCount != 8 && wordCount != 16 && wordCount != 64)) {
         foldPlain<VARIANT>(bytes, length, words, w, steps);
         return;
     }
-    FoldPosition positions[FOLD_TABLE_POSITIONS + FOLD_PASS - 1];
+    FoldPosition positions[FOLD_TABLE_POSITIONS + STEPS_PER_PASS - 1];
     for (std::size_t p = 0; p < length; ++p) {
         const auto position = static_cast<std::uint32_t>(p);
         positions[p] = {static_cast<std::uint8_t>(bytes[p] & w), static_cast<std::uint8_t>(position & w), 0,
                         rotl32(foldMix<VARIANT>(bytes[p], position), 5)};
     }
-    std::copy(positions, positions + FOLD_PASS - 1, positions + length);
+    std::copy(positions, positions + STEPS_PER_PASS - 1, positions + length);
     if (wordCount == 8) {
         foldPending<VARIANT, 8>(positions, length, words, steps);
     } else if (wordCount == 16) {
@@ -352,7 +340,7 @@ void foldSteps(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wor
     } else {
         foldPending<VARIANT, 64>(positions, length, words, steps);
     }
-    secureWipe(positions, (length + FOLD_PASS - 1) * sizeof(FoldPosition));
+    secureWipe(positions, (length + STEPS_PER_PASS - 1) * sizeof(FoldPosition));
 }
 
 }  // namespace
@@ -428,13 +416,9 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
         shuffleTable[t] = swapped;
     };
     std::uint32_t k = 0;
-    for (; header.stirRounds - k >= SCHEDULE_PASS; k += SCHEDULE_PASS) {
+    for (; header.stirRounds - k >= STEPS_PER_PASS; k += STEPS_PER_PASS) {
         const std::uint32_t first = k & mask;
-        [&]<std::uint32_t... P>(std::integer_sequence<std::uint32_t, P...>)
-        {
-            (stir(first + P), ...);
-        }
-        (std::make_integer_sequence<std::uint32_t, SCHEDULE_PASS>{});
+        forEachStepOfPass([&](std::uint32_t p) { stir(first + p); });
     }
     for (; k < header.stirRounds; ++k) {
         stir(k & mask);

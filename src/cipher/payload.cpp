@@ -257,6 +257,16 @@ ResultCode writeBlock(ContainerSession* session, std::uint32_t n, std::uint32_t 
     return writeExactly(session, session->workBuffer, n);
 }
 
+// Checksums and writes the n-byte block gathered into workBuffer; nothing
+// when n is 0.
+ResultCode writeGatheredBlock(ContainerSession* session, std::uint32_t n)
+{
+    if (n == 0) {
+        return session->result;
+    }
+    return writeBlock(session, n, rotateAddChecksum(session->workBuffer, n));
+}
+
 // Enciphers workBuffer[0..n-1], draws the block's permutation and gathers the
 // block into shuffleBuffer (the buffers then exchange roles); returns the
 // block checksum of the result.
@@ -285,7 +295,7 @@ std::uint32_t encipherShuffledBlock(ContainerSession* session, std::uint32_t n)
 bool encipherBeside(ContainerSession* session, BlockHelper* helper, const std::uint8_t* text, std::uint32_t n,
                     std::uint32_t written)
 {
-    if (written != 0 && writeBlock(session, written, rotateAddChecksum(session->workBuffer, written)) != RESULT_OK) {
+    if (writeGatheredBlock(session, written) != RESULT_OK) {
         return false;
     }
     std::memcpy(session->workBuffer, text, n);
@@ -603,12 +613,10 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
                 continue;
             }
         }
-        if (unwritten != 0) {
-            if (writeBlock(session, unwritten, rotateAddChecksum(session->workBuffer, unwritten)) != RESULT_OK) {
-                return session->result;
-            }
-            unwritten = 0;
+        if (writeGatheredBlock(session, unwritten) != RESULT_OK) {
+            return session->result;
         }
+        unwritten = 0;
         std::memcpy(session->workBuffer, block, n);
         const std::uint32_t checksum =
             shuffled ? encipherShuffledBlock(session, n) : encipherBlock<true>(session->cipher, session->workBuffer, n);
@@ -616,8 +624,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
             return session->result;
         }
     }
-    if (unwritten != 0 &&
-        writeBlock(session, unwritten, rotateAddChecksum(session->workBuffer, unwritten)) != RESULT_OK) {
+    if (writeGatheredBlock(session, unwritten) != RESULT_OK) {
         return session->result;
     }
 

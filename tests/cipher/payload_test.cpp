@@ -13,6 +13,7 @@
 #include "cipher/container_writer.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "cipher/payload_faults.h"
 #include "cipher/session_fixture.h"
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
@@ -511,43 +512,14 @@ TEST_F(PayloadFiles, EveryFailedReadGivesReadFailed)
 {
     const ContainerPlan plan = currentPlan(3, 5000, 7, 2048);
     const std::string path = writeFile("reads.vtxt", writeContainerBytes(plan));
-    resetFaults();
-    ASSERT_EQ(openAndDecrypt(path, plan.password).code, RESULT_OK);
-    const std::uint64_t reads = ioCallCount(FAULT_READ);
-    ASSERT_GE(reads, 8u);  // header, three block headers and blocks, trailer
-    // The payload's reads come after the header's: fail each of them in turn.
-    for (std::uint64_t k = reads - 6; k <= reads; ++k) {
-        resetFaults();
-        armFault(FAULT_READ, k, false);
-        EXPECT_EQ(openAndDecrypt(path, plan.password).code, RESULT_READ_FAILED) << "read " << k;
-        EXPECT_EQ(injectedFailureCount(), 1u);
-    }
+    // Three block headers and blocks, then the trailer.
+    expectEachPayloadReadFails(path, plan.password, 7);
 }
 
 TEST_F(PayloadFiles, EveryFailedWriteGivesWriteFailed)
 {
-    const ContainerPlan plan = currentPlan(3, 5000, 7, 2048);
-    const std::vector<std::uint8_t> model = writeContainerBytes(plan);
-    for (std::uint64_t k = 1;; ++k) {
-        SessionPtr session = makeSession();
-        loadHeader(model.data(), &session->header);
-        setupKey(session.get(), plan.password.c_str());
-        const std::string path = pathFor("w" + std::to_string(k) + ".vtxt");
-        session->targetFile = createNewFile(toUtf16(path).c_str());
-        ASSERT_NE(session->targetFile, INVALID_FILE);
-        resetFaults();
-        armFault(FAULT_WRITE, k, false);
-        const ResultCode code = encryptPayload(session.get(), plan.text.data());
-        if (injectedFailureCount() == 0) {
-            EXPECT_EQ(code, RESULT_OK);
-            EXPECT_EQ(k, 1u + 1u + 3u * 2u + 1u) << "header, three blocks with their headers, trailer";
-            break;
-        }
-        EXPECT_EQ(code, RESULT_WRITE_FAILED) << "write " << k;
-        EXPECT_EQ(session->result, RESULT_WRITE_FAILED);
-        EXPECT_EQ(ioCallCount(FAULT_WRITE), k) << "nothing is written after a failure";
-        ASSERT_LT(k, 50u);
-    }
+    // The header, three blocks with their headers, the trailer.
+    expectEachPayloadWriteFails(currentPlan(3, 5000, 7, 2048), directory, 1u + 3u * 2u + 1u);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "cipher/container_writer.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "cipher/payload_faults.h"
 #include "cipher/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/fault_injection.h"
@@ -235,42 +236,14 @@ TEST_P(SplitBlockFailures, EveryFailedReadGivesReadFailed)
     const ContainerPlan plan = splitPlan();
     const std::string path = joinPath(directory, "reads.vtxt");
     writeBytes(path, writeContainerBytes(plan));
-    resetFaults();
-    ASSERT_EQ(openAndDecrypt(path, plan.password).code, RESULT_OK);
-    const std::uint64_t reads = ioCallCount(FAULT_READ);
-    // The payload's reads come last: four block headers and blocks, then the trailer.
-    for (std::uint64_t k = reads - 8; k <= reads; ++k) {
-        resetFaults();
-        armFault(FAULT_READ, k, false);
-        EXPECT_EQ(openAndDecrypt(path, plan.password).code, RESULT_READ_FAILED) << "read " << k;
-        EXPECT_EQ(injectedFailureCount(), 1u);
-    }
+    // Four block headers and blocks, then the trailer.
+    expectEachPayloadReadFails(path, plan.password, 9);
 }
 
 TEST_P(SplitBlockFailures, EveryFailedWriteGivesWriteFailedAndWritesNothingMore)
 {
-    const ContainerPlan plan = splitPlan();
-    const std::vector<std::uint8_t> model = writeContainerBytes(plan);
-    for (std::uint64_t k = 1;; ++k) {
-        SessionPtr session = makeSession();
-        loadHeader(model.data(), &session->header);
-        setupKey(session.get(), plan.password.c_str());
-        const std::u16string path = toUtf16(joinPath(directory, "w" + std::to_string(k) + ".vtxt"));
-        session->targetFile = createNewFile(path.c_str());
-        ASSERT_NE(session->targetFile, INVALID_FILE);
-        resetFaults();
-        armFault(FAULT_WRITE, k, false);
-        const ResultCode code = encryptPayload(session.get(), plan.text.data());
-        teardownSession(session.get());
-        if (injectedFailureCount() == 0) {
-            EXPECT_EQ(code, RESULT_OK);
-            EXPECT_EQ(ioCallCount(FAULT_WRITE), 1u + 4u * 2u + 1u) << "header, four blocks with their headers, trailer";
-            break;
-        }
-        EXPECT_EQ(code, RESULT_WRITE_FAILED) << "write " << k;
-        EXPECT_EQ(ioCallCount(FAULT_WRITE), k) << "nothing is written after a failure";
-        ASSERT_LT(k, 20u);
-    }
+    // The header, four blocks with their headers, the trailer.
+    expectEachPayloadWriteFails(splitPlan(), directory, 1u + 4u * 2u + 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnOneAndTwoThreads, SplitBlockFailures, ::testing::Values(1u, 2u),

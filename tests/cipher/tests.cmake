@@ -7,7 +7,8 @@ set(CIPHER_TESTS
     cipher/payload_test.cpp
     cipher/mutation_test.cpp
     cipher/golden_test.cpp
-    cipher/payload_threads_test.cpp)
+    cipher/payload_threads_test.cpp
+    cipher/payload_faults.cpp)
 
 # Rewrites the golden container files: make_golden_containers tests/data/containers
 add_executable(make_golden_containers cipher/make_golden_containers.cpp ${CIPHER_TEST_SUPPORT})
