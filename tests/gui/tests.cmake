@@ -3,9 +3,11 @@ set(GUI_TESTS
     gui/gui_harness.cpp
     gui/about_dialog_test.cpp
     gui/commands_test.cpp
+    gui/document_helpers.cpp
     gui/documents_test.cpp
     gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
+    gui/lock_test.cpp
     gui/menu_state_test.cpp
     gui/message_dialog_test.cpp
     gui/settings_test.cpp
