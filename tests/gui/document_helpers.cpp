@@ -226,3 +226,17 @@ std::vector<DialogReport> DocumentTest::StartWith(const std::wstring& commandLin
     PumpQueued();
     return responder.Finish();
 }
+
+std::wstring WindowsPath(const char* hostPath)
+{
+    std::wstring path = Wide(hostPath);
+    if (!path.empty() && path[0] == L'/') {
+        path = L"Z:" + path;
+    }
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path;
+}

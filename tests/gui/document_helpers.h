@@ -70,3 +70,7 @@ protected:
 
     std::string dir_;
 };
+
+// A path of the build machine (a CMake target file) as the program under
+// Wine sees it: Linux paths are on drive Z:.
+std::wstring WindowsPath(const char* hostPath);
