@@ -5,6 +5,7 @@ set(GUI_TESTS
     gui/commands_test.cpp
     gui/document_helpers.cpp
     gui/documents_test.cpp
+    gui/drop_test.cpp
     gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
     gui/lock_memory_test.cpp
