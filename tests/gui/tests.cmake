@@ -13,6 +13,7 @@ set(GUI_TESTS
     gui/menu_state_test.cpp
     gui/message_dialog_test.cpp
     gui/settings_test.cpp
+    gui/title_bar_test.cpp
     gui/window_test.cpp)
 tarnwick_add_gtest(gui_tests
     SOURCES ${GUI_TESTS} $<TARGET_OBJECTS:tarnwick_resources>
