@@ -8,6 +8,7 @@ set(GUI_TESTS
     gui/drop_test.cpp
     gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
+    gui/lock_cipher_test.cpp
     gui/lock_memory_test.cpp
     gui/lock_test.cpp
     gui/menu_state_test.cpp
