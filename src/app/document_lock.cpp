@@ -198,14 +198,18 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
     return true;
 }
 
-// Gives the locked text to an edit control, deciphered only for the moment
-// the control takes it.
-void PutLockedText(DocumentLock& lock, HWND edit, const std::uint8_t (&key)[LOCK_KEY_SIZE])
+// Gives the locked text to an edit control, deciphered in place. keep: it is
+// enciphered again once the control has it; otherwise it is wiped and freed.
+void PutLockedText(DocumentLock& lock, HWND edit, const std::uint8_t (&key)[LOCK_KEY_SIZE], bool keep)
 {
     const std::size_t bytes = lock.textUnits * sizeof(wchar_t);
     applyLockKeystream(key, lock.textSetup, lock.text, bytes);
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lock.text));
-    applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+    if (keep) {
+        applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+    } else {
+        ReleaseLockedText(lock);
+    }
 }
 
 void RecordView(DocumentLock& lock, HWND edit)
@@ -295,8 +299,7 @@ void UnlockDocument(AppState* app)
     if (accepted) {
         HWND edit = app->editWindow;
         SendMessageW(edit, EM_SETREADONLY, FALSE, 0);
-        PutLockedText(lock, edit, typed.key);
-        ReleaseLockedText(lock);
+        PutLockedText(lock, edit, typed.key, false);
         RestoreView(lock, edit);
         std::memcpy(lock.secrets.key, typed.key, sizeof lock.secrets.key);
         ProtectKey(app);
@@ -335,7 +338,7 @@ bool HideUnlockedText(AppState* app, const std::uint8_t (&key)[LOCK_KEY_SIZE])
         return false;
     }
     SendMessageW(hidden, EM_LIMITTEXT, static_cast<WPARAM>(EDIT_TEXT_LIMIT), 0);
-    PutLockedText(lock, hidden, key);
+    PutLockedText(lock, hidden, key, true);
     SendMessageW(hidden, EM_SETMODIFY, TRUE, 0);
     lock.hiddenEdit = hidden;
     lock.shownEdit = app->editWindow;
