@@ -34,11 +34,8 @@ constexpr wchar_t LOCK_CAPTION[] = L"&Lock\tCtrl+L";
 constexpr wchar_t UNLOCK_CAPTION[] = L"&Unlock\tCtrl+L";
 constexpr wchar_t LOCKED_TITLE[] = L"Locked - ";
 
-// Session events (wtsapi32) after which nobody may be at the screen.
-constexpr WPARAM SESSION_CONSOLE_DISCONNECT = 0x2;
-constexpr WPARAM SESSION_REMOTE_DISCONNECT = 0x4;
-constexpr WPARAM SESSION_LOCK = 0x7;
-constexpr DWORD NOTIFY_FOR_THIS_SESSION = 0;
+// WTSRegisterSessionNotification's flag for the notifications of this session.
+constexpr DWORD THIS_SESSION = 0;
 
 using RegisterSessionFunction = BOOL(WINAPI*)(HWND window, DWORD flags);
 using UnregisterSessionFunction = BOOL(WINAPI*)(HWND window);
@@ -445,7 +442,7 @@ void StartDocumentLock(HWND window)
     if (lock.sessionModule != nullptr) {
         auto registerSession =
             LoadSystemProcedure<RegisterSessionFunction>(lock.sessionModule, "WTSRegisterSessionNotification");
-        if (registerSession != nullptr && registerSession(window, NOTIFY_FOR_THIS_SESSION) != FALSE) {
+        if (registerSession != nullptr && registerSession(window, THIS_SESSION) != FALSE) {
             lock.sessionRegistered = 1;
         }
     }
@@ -649,7 +646,8 @@ void SettleLockedSave()
 
 void OnSessionChange(WPARAM event)
 {
-    if (event == SESSION_LOCK || event == SESSION_CONSOLE_DISCONNECT || event == SESSION_REMOTE_DISCONNECT) {
+    // After these nobody may be at the screen.
+    if (event == WTS_SESSION_LOCK || event == WTS_CONSOLE_DISCONNECT || event == WTS_REMOTE_DISCONNECT) {
         RequestLock(gApp);
     }
 }

@@ -20,29 +20,18 @@ static_assert(DROPPED_PATH_CAPACITY == PATH_DIALOG_CAPACITY);
 constexpr UINT ALL_FILES = 0xFFFFFFFF;
 constexpr wchar_t SEVERAL_FILES_NOTE[] = L"Only the first of the dropped files is opened.";
 
-// The message dialog's template with a text of its own, which no result code
-// carries.
-INT_PTR CALLBACK DropNoteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+// The message dialog with a text of its own, which no result code carries;
+// its buttons and close box behave as the message dialog's.
+INT_PTR CALLBACK DropNoteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-        case WM_INITDIALOG:
-            SetWindowTextW(dialog, gApp->appName);
-            SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, SEVERAL_FILES_NOTE);
-            ShowWindow(dialog, SW_SHOW);
-            CenterWindow(dialog, GetParent(dialog));
-            return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, LOWORD(wParam));
-                return TRUE;
-            }
-            return FALSE;
-        case WM_CLOSE:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        default:
-            return FALSE;
+    if (message != WM_INITDIALOG) {
+        return MessageDialogProc(dialog, message, wParam, lParam);
     }
+    SetWindowTextW(dialog, gApp->appName);
+    SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, SEVERAL_FILES_NOTE);
+    ShowWindow(dialog, SW_SHOW);
+    CenterWindow(dialog, GetParent(dialog));
+    return TRUE;
 }
 
 bool AcceptsDrop(const AppState* app, HWND window)

@@ -21,8 +21,6 @@ constexpr wchar_t LOCKED_TITLE[] = L"Locked - Tarnwick";
 // Long enough that no test step takes it: the idle lock waits for the test.
 constexpr DWORD LONG_MINUTE_MS = 3600000;
 constexpr DWORD SHORT_MINUTE_MS = 200;
-constexpr WPARAM SESSION_LOCK = 0x7;
-constexpr WPARAM SESSION_REMOTE_DISCONNECT = 0x4;
 
 // Lines long enough to scroll both ways when lines do not wrap.
 std::string LongText()
@@ -158,10 +156,10 @@ protected:
                 break;
             }
             case Way::SessionLock:
-                SendSessionEvent(WM_WTSSESSION_CHANGE, SESSION_LOCK);
+                SendSessionEvent(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
                 break;
             case Way::RemoteDisconnect:
-                SendSessionEvent(WM_WTSSESSION_CHANGE, SESSION_REMOTE_DISCONNECT);
+                SendSessionEvent(WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT);
                 break;
             case Way::Suspend:
                 EXPECT_EQ(SendMessageW(main(), WM_POWERBROADCAST, PBT_APMSUSPEND, 0), TRUE);
@@ -306,7 +304,7 @@ TEST_F(Lock, TheLockItemIsGreyedWhileAJobRuns)
     ASSERT_EQ(app()->runState, RUN_BUSY);
     EXPECT_TRUE(Grey(0, IDM_LOCK));
     // Asked for meanwhile, the lock comes once the save has ended.
-    SendSessionEvent(WM_WTSSESSION_CHANGE, SESSION_LOCK);
+    SendSessionEvent(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
     EXPECT_FALSE(Locked());
     EXPECT_TRUE(PumpUntil([this]() { return Locked(); }));
     EXPECT_TRUE(responder.Finish().empty());
@@ -325,7 +323,7 @@ TEST_F(Lock, AnAutomaticLockWaitsForAnOpenDialog)
     DialogResponder responder(uiThread(), app()->findDialog, {[&](HWND dialog) {
                                   // The lock, requested while the question is open, must not
                                   // take the text the answer is about.
-                                  SendNotifyMessageW(main(), WM_WTSSESSION_CHANGE, SESSION_LOCK, 0);
+                                  SendNotifyMessageW(main(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
                                   Sleep(300);
                                   lockedWhileAsked = app()->documentLock.locked != 0;
                                   ClickButton(dialog, IDCANCEL);
@@ -427,7 +425,7 @@ TEST_P(NeverLocked, PlainDocumentsIgnoreEveryWayToLock)
     EXPECT_TRUE(Grey(0, IDM_LOCK));
 
     Command(IDM_LOCK);
-    SendSessionEvent(WM_WTSSESSION_CHANGE, SESSION_LOCK);
+    SendSessionEvent(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
     SendMessageW(main(), WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
     SetLockMinuteForTesting(SHORT_MINUTE_MS);
     PumpUntil([this]() { return Locked(); }, 1000);
