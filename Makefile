@@ -54,9 +54,12 @@ test-package: deps
 clean:
 	rm -rf build
 
-# vtxt and its man page: make install [PREFIX=/usr/local] [DESTDIR=...]
+# vtxt, its man page and its bash completion: make install [PREFIX=/usr/local] [DESTDIR=...]
+# bash-completion finds the completion under every data folder of XDG_DATA_DIRS
+# (/usr/local/share and /usr/share by default).
 PREFIX ?= /usr/local
 .PHONY: install
 install: build-linux
 	install -D -m 755 build/linux/src/cli/vtxt $(DESTDIR)$(PREFIX)/bin/vtxt
 	install -D -m 644 docs/vtxt.1 $(DESTDIR)$(PREFIX)/share/man/man1/vtxt.1
+	install -D -m 644 packaging/linux/vtxt-completion.bash $(DESTDIR)$(PREFIX)/share/bash-completion/completions/vtxt

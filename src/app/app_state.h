@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+#include "app/document_lock.h"
+#include "app/drop_open.h"
+#include "app/title_bar.h"
 #include "container/container_session.h"
 
 // The editor's run state.
@@ -120,6 +123,12 @@ struct AppState {
     ProtectMemoryFunction protectMemoryFn;
     ProtectMemoryFunction unprotectMemoryFn;
     WNDPROC editClassProc;
+    // Beyond the five view settings: idle minutes before a container document
+    // locks itself, 0 never ("LockAfterMinutes", read at start, never written).
+    std::int32_t lockAfterMinutes;
+    DocumentLock documentLock;
+    DroppedFile droppedFile;
+    TitleBarState titleBar;
 };
 
 // The record of this process; null until EnterAppState ran.

@@ -27,6 +27,9 @@ void OnControlKey(HWND window, WPARAM key)
         case 'F':
             PostCommand(IDM_FIND);
             break;
+        case 'L':
+            PostCommand(IDM_LOCK);
+            break;
         case 'N':
             PostCommand(IDM_NEW);
             break;

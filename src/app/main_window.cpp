@@ -5,13 +5,17 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/document_lock.h"
+#include "app/drop_open.h"
 #include "app/menu_state.h"
 #include "app/settings.h"
+#include "app/title_bar.h"
 #include "app/view_settings.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/file_commands.h"
 #include "dialogs/find_dialog.h"
 #include "jobs/document_jobs.h"
+#include "platform/secure_wipe.h"
 #include "resources/resource.h"
 
 namespace {
@@ -59,12 +63,15 @@ LRESULT OnCreate(HWND window)
     AppState* app = gApp;
     app->dpi = QueryWindowDpi(window);
     LoadMemoryProtection(app);
+    StartDocumentLock(window);
+    DragAcceptFiles(window, TRUE);
     app->findDialog = CreateDialogParamW(app->instance, MAKEINTRESOURCEW(IDD_FIND), window, FindDialogProc, 0);
     if (app->findDialog == nullptr) {
         return 0;  // the window lives on without an edit control
     }
     if (CreateEditControl(window) != 0) {
         ApplyColorTheme(app->colorTheme);
+        ApplyTitleBarTheme(window);
     }
     return 0;
 }
@@ -79,6 +86,8 @@ void OnDestroy()
         WaitForSingleObject(app->jobThread, INFINITE);
     }
     WipeDocumentBuffers(app);
+    StopDocumentLock(app->mainWindow);
+    wipeObject(app->droppedFile);
     if (app->editFont != nullptr) {
         DeleteObject(app->editFont);
         app->editFont = nullptr;
@@ -123,7 +132,7 @@ void OnClose(HWND window)
     AppState* app = gApp;
     switch (app->runState) {
         case RUN_IDLE:
-            if (AskSaveChanges(PENDING_CLOSE) != 0) {
+            if (AskSaveDocumentChanges(PENDING_CLOSE) != 0) {
                 return;
             }
             if (app->editWindow != nullptr) {
@@ -175,13 +184,13 @@ LRESULT OnQueryEndSession(HWND window)
         WaitForJob(app);
     }
     bool mayEnd = false;
-    if (app->runState == RUN_IDLE && AskSaveChanges(PENDING_NONE) == 0) {
+    if (app->runState == RUN_IDLE && AskSaveDocumentChanges(PENDING_NONE) == 0) {
         mayEnd = true;
     } else if (app->runState == RUN_BUSY) {
         WaitForJob(app);
     }
     if (!mayEnd && app->runState == RUN_IDLE) {
-        mayEnd = app->editWindow == nullptr || SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0) == 0;
+        mayEnd = !DocumentModified();
     }
     ShutdownBlockReasonDestroy(window);
     return mayEnd ? TRUE : FALSE;
@@ -200,12 +209,16 @@ void OnCommand(HWND window, UINT command)
 {
     AppState* app = gApp;
     HWND edit = app->editWindow;
+    if (LockRefusesCommand(command)) {
+        return;
+    }
     // clang-format off
     switch (command) {
-    case IDM_NEW:                  NewDocument(); return;
+    case IDM_NEW:                  NewDocument(); NoteNewDocument(); return;
     case IDM_OPEN:                 OpenDocument(0); return;
     case IDM_SAVE:                 SaveDocument(); return;
     case IDM_SAVE_AS:              SaveDocumentAs(); return;
+    case IDM_LOCK:                 ToggleDocumentLock(); return;
     case IDM_EXIT:                 PostMessageW(window, WM_CLOSE, 0, 0); return;
     case IDM_UNDO:                 SendMessageW(edit, EM_UNDO, 0, 0); return;
     case IDM_CUT:                  SendMessageW(edit, WM_CUT, 0, 0); return;
@@ -230,6 +243,7 @@ void OnCommand(HWND window, UINT command)
     default:
         if (command >= IDM_THEME_FIRST && command <= IDM_THEME_LAST) {
             ApplyColorTheme(static_cast<std::int32_t>(command - IDM_THEME_FIRST));
+            ApplyTitleBarTheme(window);
         }
         return;
     }
@@ -282,6 +296,7 @@ void OnDocumentSynced(HWND window, WPARAM flag)
     wchar_t title[TITLE_CAPACITY];
     ComposeDocumentTitle(title, TITLE_CAPACITY);
     SetWindowTextW(window, title);
+    NoteDocumentSynced(window);
 }
 
 void OnJobDone(WPARAM token, LPARAM code)
@@ -291,7 +306,10 @@ void OnJobDone(WPARAM token, LPARAM code)
     if (token != static_cast<WPARAM>(app->jobToken)) {
         return;
     }
+    const std::int32_t pending = app->pendingCommand;
     finishJob(app, static_cast<ResultCode>(code));
+    SettleLockedSave();
+    ReplayDroppedFile(pending);
 }
 
 }  // namespace
@@ -368,6 +386,20 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_JOB_DONE:
             OnJobDone(wParam, lParam);
+            return 0;
+        case WM_TIMER:
+            OnLockTimer(wParam);
+            return 0;
+        case WM_WTSSESSION_CHANGE:
+            OnSessionChange(wParam);
+            return 0;
+        case WM_POWERBROADCAST:
+            return OnPowerBroadcast(wParam);
+        case WM_DROPFILES:
+            OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
+            return 0;
+        case WM_OPEN_DROPPED:
+            OpenDroppedFile();
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);

@@ -3,6 +3,7 @@
 #include "app/menu_state.h"
 
 #include "app/app_state.h"
+#include "app/document_lock.h"
 #include "resources/resource.h"
 
 namespace {
@@ -69,4 +70,5 @@ void UpdateMenuState(HMENU popup, UINT position)
         default:
             break;
     }
+    UpdateLockMenuState(popup);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/app_state.h"
+#include "app/document_lock.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ void LoadSettings()
         QueryValue(key, L"FontType", &app->fontFace);
         QueryValue(key, L"Margin", &app->margin);
         QueryValue(key, L"Wrap", &app->wordWrap);
+        QueryValue(key, LOCK_AFTER_MINUTES_VALUE, &app->lockAfterMinutes);
         RegCloseKey(key);
     }
 
@@ -68,6 +70,7 @@ void LoadSettings()
     app->fontFace = std::clamp(app->fontFace, FONT_FACE_LUCIDA_CONSOLE, FONT_FACE_CONSOLAS);
     app->wordWrap &= 1U;
     // The margin is clamped only when it is applied.
+    app->lockAfterMinutes = std::clamp(app->lockAfterMinutes, 0, LOCK_AFTER_MINUTES_MAX);
 }
 
 void SaveSettings()

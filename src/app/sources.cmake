@@ -2,8 +2,12 @@
 set(APP_SOURCES
     app/app_entry.cpp
     app/app_state.cpp
+    app/document_lock.cpp
+    app/drop_open.cpp
     app/edit_keyboard.cpp
+    app/lock_cipher.cpp
     app/main_window.cpp
     app/menu_state.cpp
     app/settings.cpp
+    app/title_bar.cpp
     app/view_settings.cpp)

@@ -114,8 +114,8 @@ bool AskSaveFileName(AppState* app)
     return GetSaveFileNameW(&dialog) != FALSE;
 }
 
-// Reads the header of requestedPath and starts the job that suits the file,
-// or ends the command with the reason it cannot be opened. 1 if a job started.
+}  // namespace
+
 int OpenRequestedFile(AppState* app, int fromCommandLine)
 {
     ContainerSession* session = &app->containerSession;
@@ -145,8 +145,6 @@ int OpenRequestedFile(AppState* app, int fromCommandLine)
     }
     return 0;
 }
-
-}  // namespace
 
 int AskSaveChanges(std::int32_t command)
 {

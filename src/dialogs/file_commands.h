@@ -3,6 +3,8 @@
 // guards New, Open and closing the window. All run on the user-interface thread.
 #include <cstdint>
 
+struct AppState;
+
 // command: PENDING_CLOSE, PENDING_NEW or PENDING_OPEN, the command that asks.
 // 0: go on with the command; non-zero: stop it (cancelled, or a save was
 // started and the command will be replayed when it ends).
@@ -18,3 +20,7 @@ void SaveDocument();
 // Asks for a new password and a file name, then saves. 1 if a save job was
 // started, else 0. Deferred while busy.
 int SaveDocumentAs();
+// Reads the header of requestedPath and starts the job that suits the file,
+// or ends the command with the reason it cannot be opened: Open's steps once
+// a file was chosen, with runState already RUN_BUSY. 1 if a job started.
+int OpenRequestedFile(AppState* app, int fromCommandLine);

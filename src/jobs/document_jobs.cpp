@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/document_lock.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
@@ -131,6 +132,7 @@ void RememberEnteredPassword(AppState* app)
     wipeObject(app->rememberedPassword);
     std::memcpy(app->rememberedPassword.password, app->passwordEntry.password, sizeof app->passwordEntry.password);
     std::memcpy(app->rememberedPassword.hint, app->passwordEntry.hint, sizeof app->passwordEntry.hint);
+    PrepareDocumentLock(app, app->passwordEntry.password, app->passwordEntry.hint);
 }
 
 // Turns n bytes of unknown encoding in raw (n + 2 bytes, zero-filled) into

@@ -69,6 +69,9 @@
 #define IDM_MARGIN_LARGE 40039
 #define IDM_MARGIN_EXTRA_LARGE 40040
 
+// Beyond menu 109's first forty: File > Lock (Unlock while locked).
+#define IDM_LOCK 40041
+
 #define IDM_FIRST_COMMAND IDM_NEW
 #define IDM_LAST_COMMAND IDM_MARGIN_EXTRA_LARGE
 #define IDM_THEME_FIRST IDM_THEME_DEFAULT

@@ -3,12 +3,18 @@ set(GUI_TESTS
     gui/gui_harness.cpp
     gui/about_dialog_test.cpp
     gui/commands_test.cpp
+    gui/document_helpers.cpp
     gui/documents_test.cpp
+    gui/drop_test.cpp
     gui/find_dialog_test.cpp
     gui/keyboard_test.cpp
+    gui/lock_cipher_test.cpp
+    gui/lock_memory_test.cpp
+    gui/lock_test.cpp
     gui/menu_state_test.cpp
     gui/message_dialog_test.cpp
     gui/settings_test.cpp
+    gui/title_bar_test.cpp
     gui/window_test.cpp)
 tarnwick_add_gtest(gui_tests
     SOURCES ${GUI_TESTS} $<TARGET_OBJECTS:tarnwick_resources>
@@ -23,6 +29,9 @@ endif()
 target_link_libraries(link_handler PRIVATE shell32)
 add_dependencies(gui_tests link_handler)
 target_compile_definitions(gui_tests PRIVATE TARNWICK_LINK_HANDLER="$<TARGET_FILE:link_handler>")
+# The editor itself, started as a process of its own by the lock's memory test.
+add_dependencies(gui_tests tarnwick)
+target_compile_definitions(gui_tests PRIVATE TARNWICK_EXE="$<TARGET_FILE:tarnwick>")
 
 # Not a test: drives the editor for `make screenshot`.
 add_executable(screenshot_driver gui/screenshot_driver.cpp)

@@ -60,6 +60,7 @@ TEST_F(MainWindow, MenuBarHasEveryCaptionIdentifierAndSeparator)
         L"&File > &Open...\tCtrl+O = 40002",
         L"&File > &Save\tCtrl+S = 40003",
         L"&File > Save &As... = 40004",
+        L"&File > &Lock\tCtrl+L = 40041",
         L"&File > -",
         L"&File > E&xit = 40005",
         L"&Edit >",

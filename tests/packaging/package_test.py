@@ -849,6 +849,8 @@ def test_deb_package_holds_binary_man_page_and_copyright():
     check(entries.get("./usr/bin/vtxt") == ("-rwxr-xr-x", "root/root"),
           "./usr/bin/vtxt is %r" % (entries.get("./usr/bin/vtxt"),))
     check("./usr/share/doc/vtxt/copyright" in entries, "the package has no copyright file")
+    completion = "./usr/share/bash-completion/completions/vtxt"
+    check(entries.get(completion) == ("-rw-r--r--", "root/root"), "%s is %r" % (completion, entries.get(completion)))
     man_source = os.path.join(ROOT, "docs", "vtxt.1")
     with tempfile.TemporaryDirectory() as unpacked:
         result = run(["dpkg-deb", "-x", DEB, unpacked])
@@ -860,6 +862,9 @@ def test_deb_package_holds_binary_man_page_and_copyright():
         version = run([binary, "--version"])
         check(version.returncode == 0 and ("vtxt " + VERSION) in version.stdout,
               "the packaged vtxt --version gave %d, %r" % (version.returncode, version.stdout))
+        with open(os.path.join(unpacked, "usr", "share", "bash-completion", "completions", "vtxt"), "rb") as packed, \
+                open(os.path.join(ROOT, "packaging", "linux", "vtxt-completion.bash"), "rb") as source:
+            check(packed.read() == source.read(), "the packaged completion is not packaging/linux/vtxt-completion.bash")
         if os.path.isfile(man_source):
             page = os.path.join(unpacked, "usr", "share", "man", "man1", "vtxt.1.gz")
             check(os.path.isfile(page), "docs/vtxt.1 exists but the package has no man page")
@@ -896,6 +901,7 @@ def test_deb_package_installs_and_removes_with_dpkg():
         check(vtxt_package_installed(), "dpkg does not list vtxt as installed")
         files = run(["dpkg", "-L", "vtxt"]).stdout.split()
         check("/usr/bin/vtxt" in files, "dpkg -L vtxt has no /usr/bin/vtxt")
+        check("/usr/share/bash-completion/completions/vtxt" in files, "the bash completion was not installed")
         version = run(["/usr/bin/vtxt", "--version"])
         check(version.returncode == 0 and ("vtxt " + VERSION) in version.stdout,
               "the installed vtxt --version gave %r" % version.stdout)
