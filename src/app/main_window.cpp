@@ -25,11 +25,18 @@ Function LoadProcedure(HMODULE module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// A library of the system, from the system folder only: never a file of the
+// same name in the program's folder or the current directory.
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // GetDpiForWindow exists only on newer systems, so it is looked up at run time.
 std::int32_t QueryWindowDpi(HWND window)
 {
     std::int32_t dpi = BASE_DPI;
-    HMODULE user32 = LoadLibraryW(L"User32.dll");
+    HMODULE user32 = LoadSystemLibrary(L"User32.dll");
     if (user32 == nullptr) {
         return dpi;
     }
@@ -47,7 +54,7 @@ std::int32_t QueryWindowDpi(HWND window)
 
 void LoadMemoryProtection(AppState* app)
 {
-    app->crypt32Module = LoadLibraryW(L"Crypt32.dll");
+    app->crypt32Module = LoadSystemLibrary(L"Crypt32.dll");
     if (app->crypt32Module != nullptr) {
         app->protectMemoryFn = LoadProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptProtectMemory");
         app->unprotectMemoryFn = LoadProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptUnprotectMemory");
