@@ -49,10 +49,15 @@ std::uint32_t makeJobToken(const AppState* app)
 constexpr std::uint32_t TEXT_SIZE_CAP = 0x3FFFFFFF;
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
-// A stored text below this size is not re-saved silently.
-constexpr std::int32_t QUICK_SAVE_MIN_SIZE = 10;
 // Every text buffer carries two spare zero bytes, so any decoding ends terminated.
 constexpr std::size_t SPARE_BYTES = 2;
+
+// The notice after a plain file was loaded in part: the bytes loaded, the file's size.
+constexpr const wchar_t* PARTIAL_LOAD_CAPTION = L"File Too Large";
+constexpr const wchar_t* PARTIAL_LOAD_TEXT =
+    L"Only the first %ls bytes of this file of %ls bytes were loaded. They open as a new document, so that "
+    L"saving cannot replace the file with a part of it.";
+constexpr std::size_t PARTIAL_LOAD_TEXT_CAPACITY = 256;
 
 const char16_t* Text16(const wchar_t* text)
 {

@@ -8,6 +8,10 @@
 struct AppState;
 struct ContainerHeader;
 
+// A stored text below this size is not re-saved silently: Save asks for a
+// name and a password instead.
+inline constexpr std::int32_t QUICK_SAVE_MIN_SIZE = 10;
+
 // A job's thread procedure: receives the AppState and returns 0.
 using JobProcedure = unsigned(__stdcall*)(void* app);
 
