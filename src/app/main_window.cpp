@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/clipboard.h"
 #include "app/menu_state.h"
 #include "app/settings.h"
 #include "app/view_settings.h"
@@ -137,6 +138,8 @@ void OnClose(HWND window)
                 SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(app->editClassProc));
                 WipeEditText(app->editWindow);
             }
+            // While the window still owns the clipboard: its destruction gives that up.
+            ReleasePrivateClipboard();
             app->runState = RUN_CLOSING;
             DestroyWindow(window);
             return;
@@ -192,6 +195,15 @@ LRESULT OnQueryEndSession(HWND window)
     }
     ShutdownBlockReasonDestroy(window);
     return mayEnd ? TRUE : FALSE;
+}
+
+// The session ends and the process with it, without a close of the window.
+void OnEndSession(WPARAM ending)
+{
+    if (ending != 0) {
+        ReleasePrivateClipboard();
+        SaveSettings();
+    }
 }
 
 void ShowAboutBox(HWND window)
@@ -351,9 +363,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_QUERYENDSESSION:
             return OnQueryEndSession(window);
         case WM_ENDSESSION:
-            if (wParam != 0) {
-                SaveSettings();
-            }
+            OnEndSession(wParam);
             return 0;
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam));

@@ -2,6 +2,7 @@
 set(APP_SOURCES
     app/app_entry.cpp
     app/app_state.cpp
+    app/clipboard.cpp
     app/edit_keyboard.cpp
     app/main_window.cpp
     app/menu_state.cpp
