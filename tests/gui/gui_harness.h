@@ -34,6 +34,12 @@ std::wstring WindowText(HWND window);
 std::wstring DialogItemText(HWND dialog, int id);
 std::wstring ClassName(HWND window);
 
+// Empties the clipboard and, when text is not null, puts text on it (owner:
+// the window that opens it).
+void PutClipboardText(HWND owner, const wchar_t* text);
+// The clipboard's Unicode text; empty when there is none.
+std::wstring ClipboardText();
+
 // The settings key of the editor, removed for a clean start.
 void DeleteSettingsKey();
 void WriteSetting(const wchar_t* name, DWORD value);
