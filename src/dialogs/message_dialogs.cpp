@@ -96,6 +96,20 @@ INT_PTR OnMessageCommand(HWND dialog, WPARAM wParam)
     }
 }
 
+// Both message dialogs, once their texts are set.
+INT_PTR OnMessageDialog(HWND dialog, UINT message, WPARAM wParam)
+{
+    switch (message) {
+        case WM_COMMAND:
+            return OnMessageCommand(dialog, wParam);
+        case WM_CLOSE:
+            EndDialog(dialog, MESSAGE_CLOSED);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
 INT_PTR OnSaveChangesInit(HWND dialog)
 {
     ResultText text{};
@@ -110,32 +124,18 @@ INT_PTR OnSaveChangesInit(HWND dialog)
 
 INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-        case WM_INITDIALOG:
-            return OnMessageInit(dialog, static_cast<ResultCode>(lParam));
-        case WM_COMMAND:
-            return OnMessageCommand(dialog, wParam);
-        case WM_CLOSE:
-            EndDialog(dialog, MESSAGE_CLOSED);
-            return TRUE;
-        default:
-            return FALSE;
+    if (message == WM_INITDIALOG) {
+        return OnMessageInit(dialog, static_cast<ResultCode>(lParam));
     }
+    return OnMessageDialog(dialog, message, wParam);
 }
 
 INT_PTR CALLBACK MessageTextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-        case WM_INITDIALOG:
-            return OnMessageTextInit(dialog, reinterpret_cast<const MessageText*>(lParam));
-        case WM_COMMAND:
-            return OnMessageCommand(dialog, wParam);
-        case WM_CLOSE:
-            EndDialog(dialog, MESSAGE_CLOSED);
-            return TRUE;
-        default:
-            return FALSE;
+    if (message == WM_INITDIALOG) {
+        return OnMessageTextInit(dialog, reinterpret_cast<const MessageText*>(lParam));
     }
+    return OnMessageDialog(dialog, message, wParam);
 }
 
 INT_PTR CALLBACK SaveChangesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
