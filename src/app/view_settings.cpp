@@ -68,11 +68,11 @@ void RetireEditControl(HWND control)
     DestroyWindow(control);
 }
 
-// Overwrites the whole buffer of a multi-line edit control in place: the text
-// with blanks, and with zeros whatever lies behind it, which can still hold
-// text deleted earlier. False when the control gives no buffer (a single-line
-// control).
-bool OverwriteEditBuffer(HWND control, std::size_t length)
+// Overwrites the buffer of a multi-line edit control in place from keep on:
+// up to blanks with blanks, and with zeros whatever lies behind, which can
+// still hold text deleted or replaced earlier. False when the control gives no
+// buffer (a single-line control).
+bool OverwriteEditBuffer(HWND control, std::size_t keep, std::size_t blanks)
 {
     auto buffer = reinterpret_cast<HLOCAL>(SendMessageW(control, EM_GETHANDLE, 0, 0));
     if (buffer == nullptr) {
@@ -83,9 +83,10 @@ bool OverwriteEditBuffer(HWND control, std::size_t length)
         return false;
     }
     const std::size_t units = LocalSize(buffer) / sizeof(wchar_t);
-    const std::size_t blanks = std::min(length, units);
-    std::fill(text, text + blanks, L' ');
-    secureWipe(text + blanks, (units - blanks) * sizeof(wchar_t));
+    const std::size_t from = std::min(keep, units);
+    const std::size_t zeros = std::max(from, std::min(blanks, units));
+    std::fill(text + from, text + zeros, L' ');
+    secureWipe(text + zeros, (units - zeros) * sizeof(wchar_t));
     LocalUnlock(buffer);
     return true;
 }
@@ -267,10 +268,16 @@ void ToggleWordWrap()
 void WipeEditText(HWND control)
 {
     const auto length = static_cast<std::size_t>(std::max(GetWindowTextLengthW(control), 0));
-    if (!OverwriteEditBuffer(control, length) && length > 0) {
+    if (!OverwriteEditBuffer(control, 0, length) && length > 0) {
         OverwriteWithBlanks(control, length);
     }
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+}
+
+void WipeEditSlack(HWND control)
+{
+    const auto length = static_cast<std::size_t>(std::max(GetWindowTextLengthW(control), 0));
+    OverwriteEditBuffer(control, length, length);
 }
 
 void CenterWindow(HWND window, HWND over)

@@ -45,5 +45,8 @@ void ToggleWordWrap();
 // what lies behind the text; a single-line control gets blanks of the text's
 // full length.
 void WipeEditText(HWND control);
+// Zeroes what lies behind the text in a multi-line edit control's buffer: the
+// tail of a longer text it held before, text deleted since. The text stays.
+void WipeEditSlack(HWND control);
 // Centres window over another window, or over the work area when over is null.
 void CenterWindow(HWND window, HWND over);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/view_settings.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
@@ -397,6 +398,11 @@ void finishJob(AppState* app, ResultCode code)
         return;
     }
     wipeObject(app->passwordEntry);
+    // A text just loaded over a longer one leaves that one's tail in the
+    // control's buffer.
+    if (app->editWindow != nullptr) {
+        WipeEditSlack(app->editWindow);
+    }
     if (code != RESULT_OK) {
         ShowResultCode(app->mainWindow, code);
         if (app->commandLineOpen != 0) {

@@ -55,6 +55,23 @@ TEST_F(Secrets, NewOverwritesTheWholeBufferOfALargeDocument)
     EXPECT_EQ(EditBufferLeftovers(edit(), &sample), 0u) << Utf8(sample);
 }
 
+TEST_F(Secrets, AShorterDocumentOpenedOverALongerOneLeavesNothingOfIt)
+{
+    std::string secret;
+    for (const wchar_t c : SecretText()) {
+        secret += static_cast<char>(c);
+    }
+    writeBytes(Path("long.txt"), std::vector<std::uint8_t>(secret.begin(), secret.end()));
+    writeBytes(Path("short.txt"), Ascii("short text"));
+    StartEditor();
+    Open(Path("long.txt"));
+    ASSERT_GT(EditBufferLeftovers(edit()), 10000u);
+    Open(Path("short.txt"));
+    ASSERT_EQ(EditText(), L"short text");
+    std::wstring sample;
+    EXPECT_EQ(EditBufferLeftovers(edit(), &sample), 9u) << Utf8(sample);  // "short text" less its blank
+}
+
 struct GoneCase {
     const char* label;
     bool close;  // closing the window; otherwise the word wrap toggle
