@@ -32,6 +32,29 @@ constexpr ThemeColors THEMES[THEME_COUNT] = {
     {RGB(75, 60, 51), RGB(223, 187, 161), RGB(91, 76, 67)},      // 14 Hazel
 };
 
+// The formatting rectangle of a control for the margin step and dpi in use.
+void SetFormatRect(HWND control)
+{
+    const AppState* app = gApp;
+    RECT client{};
+    if (control == nullptr || !GetClientRect(control, &client)) {
+        return;
+    }
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    // Capped so that a small window keeps most of its width and height for text.
+    int horizontal = (app->dpi * app->margin + BASE_DPI / 2) / BASE_DPI;
+    if (horizontal > (width >> 3)) {
+        horizontal = width >> 3;
+    }
+    int vertical = (app->dpi * (app->margin - MARGIN_MIN) + BASE_DPI) / (2 * BASE_DPI);
+    if (vertical >= (height >> 5)) {
+        vertical = height >> 5;
+    }
+    RECT format{horizontal, vertical, width - horizontal, height - vertical};
+    SendMessageW(control, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));
+}
+
 // An edit control for the document, subclassed and limited, of the given size;
 // null when it cannot be made.
 HWND MakeEditControl(HWND parent, std::uint32_t wordWrap, int id, int width, int height)
@@ -58,6 +81,17 @@ void TakeEditControl(HWND control)
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app->editFont), FALSE);
     ApplyMargin(app->margin);
     SetFocus(control);
+}
+
+// Gives a new control the font and the margins, then the text, so that the
+// text is laid out once. False when the control refused the text or did not
+// take it whole.
+bool FillEditControl(HWND control, const wchar_t* text, int length)
+{
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(gApp->editFont), FALSE);
+    SetFormatRect(control);
+    return SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != FALSE &&
+           GetWindowTextLengthW(control) == length;
 }
 
 // Wipes an edit control's text and destroys the control.
@@ -193,23 +227,7 @@ void ApplyMargin(std::int32_t step)
 {
     AppState* app = gApp;
     app->margin = std::clamp(step, MARGIN_MIN, MARGIN_MAX);
-    RECT client{};
-    if (app->editWindow == nullptr || !GetClientRect(app->editWindow, &client)) {
-        return;
-    }
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-    // Capped so that a small window keeps most of its width and height for text.
-    int horizontal = (app->dpi * app->margin + BASE_DPI / 2) / BASE_DPI;
-    if (horizontal > (width >> 3)) {
-        horizontal = width >> 3;
-    }
-    int vertical = (app->dpi * (app->margin - MARGIN_MIN) + BASE_DPI) / (2 * BASE_DPI);
-    if (vertical >= (height >> 5)) {
-        vertical = height >> 5;
-    }
-    RECT format{horizontal, vertical, width - horizontal, height - vertical};
-    SendMessageW(app->editWindow, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));
+    SetFormatRect(app->editWindow);
 }
 
 void ToggleWordWrap()
@@ -239,13 +257,14 @@ void ToggleWordWrap()
     const LRESULT modified = SendMessageW(old, EM_GETMODIFY, 0, 0);
 
     // The new control takes the text before the old one lets it go: if either
-    // step fails, the old control stays as it was, text and all.
+    // step fails, the old control stays as it was, text and all. Font and
+    // margins come first, so that the text is laid out once.
     ResultCode code = RESULT_OK;
+    ApplyFont(app->fontSize, app->fontFace, app->dpi);
     HWND fresh = MakeEditControl(app->mainWindow, 1 - app->wordWrap, 0, client.right, client.bottom);
     if (fresh == nullptr) {
         code = RESULT_WINDOW_FAILED;
-    } else if (SendMessageW(fresh, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) == FALSE ||
-               GetWindowTextLengthW(fresh) != length) {
+    } else if (!FillEditControl(fresh, text, length)) {
         RetireEditControl(fresh);
         code = RESULT_OUT_OF_MEMORY;
     }
@@ -262,7 +281,7 @@ void ToggleWordWrap()
     SetWindowLongPtrW(fresh, GWLP_ID, IDC_EDIT);
     app->editWindow = fresh;
     app->wordWrap = 1 - app->wordWrap;
-    TakeEditControl(fresh);
+    SetFocus(fresh);
 }
 
 void WipeEditText(HWND control)
