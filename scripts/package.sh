@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds what a user installs, into build/packages/:
 #   Tarnwick-<version>-x64.msi               Windows installer (per user, or ALLUSERS=1)
-#   Tarnwick-<version>-win64-portable.zip    the two programs, README.md, LICENSE.txt
+#   Tarnwick-<version>-win64-portable.zip    the two programs, the user guide, README.md, LICENSE.txt
 #   vtxt_<version>_amd64.deb                 vtxt with its man page, for Debian and Ubuntu
 # The programs come from the windows and linux presets (only the two targets
 # are built); the staged copies are stripped of their debugging information.
@@ -35,6 +35,8 @@ mkdir -p "$windows_stage" "$linux_stage" "$packages"
 
 x86_64-w64-mingw32-strip -o "$windows_stage/tarnwick.exe" build/windows/src/tarnwick.exe
 x86_64-w64-mingw32-strip -o "$windows_stage/vtxt.exe" build/windows/src/cli/vtxt.exe
+# Beside the program, where the About box looks for it.
+cp docs/user-guide.html "$windows_stage/user-guide.html"
 cp README.md "$windows_stage/README.md"
 cp LICENSE "$windows_stage/LICENSE.txt"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows installer from a staging folder with wixl.
 #   build-msi.sh STAGE_DIR VERSION OUTPUT.msi
-# STAGE_DIR holds tarnwick.exe, vtxt.exe, README.md and LICENSE.txt; VERSION
+# STAGE_DIR holds tarnwick.exe, vtxt.exe, user-guide.html, README.md and
+# LICENSE.txt; VERSION
 # has three numbers. The tests also use it to build older and newer versions.
 set -euo pipefail
 
@@ -20,7 +21,7 @@ if ! [[ "$version" =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]]; then
 fi
 next_version="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1))"
 
-for file in tarnwick.exe vtxt.exe README.md LICENSE.txt; do
+for file in tarnwick.exe vtxt.exe user-guide.html README.md LICENSE.txt; do
     if [ ! -f "$stage_dir/$file" ]; then
         echo "$0: $stage_dir/$file is missing" >&2
         exit 1

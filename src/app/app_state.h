@@ -129,6 +129,14 @@ struct AppState {
     DocumentLock documentLock;
     DroppedFile droppedFile;
     TitleBarState titleBar;
+    // A plain file larger than the editor loads (openPlainJob): the bytes
+    // loaded and the file's size, for the notice at the end of the job; both
+    // zero otherwise.
+    std::uint64_t partialLoadBytes;
+    std::uint64_t partialFileBytes;
+    // The clipboard's sequence number after the last private Cut or Copy of a
+    // container's text (app/clipboard.h); 0 when there was none.
+    DWORD privateClipboardSequence;
 };
 
 // The record of this process; null until EnterAppState ran.

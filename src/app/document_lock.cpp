@@ -152,19 +152,11 @@ void ShowDocumentTitle(HWND window)
 }
 
 // Copies units characters of an edit control's text to into (when not null),
-// then overwrites the control's whole text buffer, not only the part in use,
-// and empties the control.
+// then wipes the control (its whole buffer, not only the part in use) and its
+// undo step.
 void TakeEditText(HWND edit, std::uint8_t* into, std::size_t units)
 {
-    auto handle = reinterpret_cast<HLOCAL>(SendMessageW(edit, EM_GETHANDLE, 0, 0));
-    void* buffer = handle != nullptr ? LocalLock(handle) : nullptr;
-    if (buffer != nullptr) {
-        if (into != nullptr) {
-            std::memcpy(into, buffer, units * sizeof(wchar_t));
-        }
-        secureWipe(buffer, LocalSize(handle));
-        LocalUnlock(handle);
-    } else if (into != nullptr) {
+    if (into != nullptr) {
         SendMessageW(edit, WM_GETTEXT, units + 1, reinterpret_cast<LPARAM>(into));
     }
     WipeEditText(edit);

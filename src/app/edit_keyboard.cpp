@@ -3,6 +3,7 @@
 #include "app/edit_keyboard.h"
 
 #include "app/app_state.h"
+#include "app/clipboard.h"
 #include "resources/resource.h"
 
 namespace {
@@ -10,6 +11,11 @@ namespace {
 void PostCommand(UINT command)
 {
     PostMessageW(gApp->mainWindow, WM_COMMAND, command, 0);
+}
+
+bool KeyDown(int key)
+{
+    return (GetKeyState(key) & 0x8000) != 0;
 }
 
 // Shift and Alt are not examined: Ctrl+Shift+S is Save as well, and so is a
@@ -54,19 +60,46 @@ void OnControlKey(HWND window, WPARAM key)
 
 void OnKeyDown(HWND window, WPARAM key)
 {
-    if ((GetKeyState(VK_CONTROL) & 0x8000) != 0) {
+    if (KeyDown(VK_CONTROL)) {
         OnControlKey(window, key);
     } else if (key == VK_ESCAPE) {
         ShowWindow(gApp->mainWindow, SW_MINIMIZE);
     }
 }
 
+// Ctrl+Insert and Shift+Delete, which the control handles without a WM_COPY
+// or WM_CUT of its own; true when the copy was taken care of here.
+bool OnClipboardKey(HWND window, WPARAM key)
+{
+    if (key == VK_INSERT && KeyDown(VK_CONTROL) && !KeyDown(VK_SHIFT)) {
+        return CopySelectionPrivately(window, false);
+    }
+    if (key == VK_DELETE && KeyDown(VK_SHIFT) && !KeyDown(VK_CONTROL)) {
+        return CopySelectionPrivately(window, true);
+    }
+    return false;
+}
+
 }  // namespace
 
 LRESULT CALLBACK EditSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_KEYDOWN) {
-        OnKeyDown(window, wParam);
+    switch (message) {
+        case WM_KEYDOWN:
+            if (OnClipboardKey(window, wParam)) {
+                return 0;
+            }
+            OnKeyDown(window, wParam);
+            break;
+        // The menu's Cut and Copy, Ctrl+X and Ctrl+C, and the control's own menu.
+        case WM_COPY:
+        case WM_CUT:
+            if (CopySelectionPrivately(window, message == WM_CUT)) {
+                return 0;
+            }
+            break;
+        default:
+            break;
     }
     return CallWindowProcW(gApp->editClassProc, window, message, wParam, lParam);
 }

@@ -5,10 +5,12 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/clipboard.h"
 #include "app/document_lock.h"
 #include "app/drop_open.h"
 #include "app/menu_state.h"
 #include "app/settings.h"
+#include "app/system_library.h"
 #include "app/title_bar.h"
 #include "app/view_settings.h"
 #include "dialogs/about_dialog.h"
@@ -22,23 +24,16 @@ namespace {
 
 constexpr std::size_t TITLE_CAPACITY = 512;
 
-template <class Function>
-Function LoadProcedure(HMODULE module, const char* name)
-{
-    // Through void(*)(), the one function pointer type a cast from FARPROC may go to silently.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 // GetDpiForWindow exists only on newer systems, so it is looked up at run time.
 std::int32_t QueryWindowDpi(HWND window)
 {
     std::int32_t dpi = BASE_DPI;
-    HMODULE user32 = LoadLibraryW(L"User32.dll");
+    HMODULE user32 = LoadSystemLibrary(L"User32.dll");
     if (user32 == nullptr) {
         return dpi;
     }
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    auto getDpiForWindow = LoadProcedure<GetDpiForWindowFunction>(user32, "GetDpiForWindow");
+    auto getDpiForWindow = LoadSystemProcedure<GetDpiForWindowFunction>(user32, "GetDpiForWindow");
     if (getDpiForWindow != nullptr) {
         const UINT found = getDpiForWindow(window);
         if (found > static_cast<UINT>(BASE_DPI)) {
@@ -51,10 +46,10 @@ std::int32_t QueryWindowDpi(HWND window)
 
 void LoadMemoryProtection(AppState* app)
 {
-    app->crypt32Module = LoadLibraryW(L"Crypt32.dll");
+    app->crypt32Module = LoadSystemLibrary(L"Crypt32.dll");
     if (app->crypt32Module != nullptr) {
-        app->protectMemoryFn = LoadProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptProtectMemory");
-        app->unprotectMemoryFn = LoadProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptUnprotectMemory");
+        app->protectMemoryFn = LoadSystemProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptProtectMemory");
+        app->unprotectMemoryFn = LoadSystemProcedure<ProtectMemoryFunction>(app->crypt32Module, "CryptUnprotectMemory");
     }
 }
 
@@ -139,6 +134,8 @@ void OnClose(HWND window)
                 SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(app->editClassProc));
                 WipeEditText(app->editWindow);
             }
+            // While the window still owns the clipboard: its destruction gives that up.
+            ReleasePrivateClipboard();
             app->runState = RUN_CLOSING;
             DestroyWindow(window);
             return;
@@ -194,6 +191,15 @@ LRESULT OnQueryEndSession(HWND window)
     }
     ShutdownBlockReasonDestroy(window);
     return mayEnd ? TRUE : FALSE;
+}
+
+// The session ends and the process with it, without a close of the window.
+void OnEndSession(WPARAM ending)
+{
+    if (ending != 0) {
+        ReleasePrivateClipboard();
+        SaveSettings();
+    }
 }
 
 void ShowAboutBox(HWND window)
@@ -362,9 +368,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_QUERYENDSESSION:
             return OnQueryEndSession(window);
         case WM_ENDSESSION:
-            if (wParam != 0) {
-                SaveSettings();
-            }
+            OnEndSession(wParam);
             return 0;
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam));

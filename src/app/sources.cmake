@@ -2,6 +2,7 @@
 set(APP_SOURCES
     app/app_entry.cpp
     app/app_state.cpp
+    app/clipboard.cpp
     app/document_lock.cpp
     app/drop_open.cpp
     app/edit_keyboard.cpp

@@ -32,7 +32,112 @@ constexpr ThemeColors THEMES[THEME_COUNT] = {
     {RGB(75, 60, 51), RGB(223, 187, 161), RGB(91, 76, 67)},      // 14 Hazel
 };
 
-constexpr int WIPE_CHUNK = 4096;
+// The formatting rectangle of a control for the margin step and dpi in use.
+void SetFormatRect(HWND control)
+{
+    const AppState* app = gApp;
+    RECT client{};
+    if (control == nullptr || !GetClientRect(control, &client)) {
+        return;
+    }
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    // Capped so that a small window keeps most of its width and height for text.
+    int horizontal = (app->dpi * app->margin + BASE_DPI / 2) / BASE_DPI;
+    if (horizontal > (width >> 3)) {
+        horizontal = width >> 3;
+    }
+    int vertical = (app->dpi * (app->margin - MARGIN_MIN) + BASE_DPI) / (2 * BASE_DPI);
+    if (vertical >= (height >> 5)) {
+        vertical = height >> 5;
+    }
+    RECT format{horizontal, vertical, width - horizontal, height - vertical};
+    SendMessageW(control, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));
+}
+
+// An edit control for the document, subclassed and limited, of the given size;
+// null when it cannot be made.
+HWND MakeEditControl(HWND parent, std::uint32_t wordWrap, int id, int width, int height)
+{
+    AppState* app = gApp;
+    const DWORD style = wordWrap != 0 ? EDIT_STYLE_WRAP : EDIT_STYLE_NO_WRAP;
+    HWND control = CreateWindowExW(0, L"EDIT", nullptr, style, 0, 0, width, height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), app->instance, nullptr);
+    if (control == nullptr) {
+        return nullptr;
+    }
+    app->editClassProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditSubclassProc)));
+    SendMessageW(control, EM_LIMITTEXT, static_cast<WPARAM>(EDIT_TEXT_LIMIT), 0);
+    return control;
+}
+
+// The control, now editWindow, gets the font, the margins and the focus.
+void TakeEditControl(HWND control)
+{
+    AppState* app = gApp;
+    ApplyFont(app->fontSize, app->fontFace, app->dpi);
+    // ApplyFont leaves an unchanged font alone, so a new control must be given it here.
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app->editFont), FALSE);
+    ApplyMargin(app->margin);
+    SetFocus(control);
+}
+
+// Gives a new control the font and the margins, then the text, so that the
+// text is laid out once. False when the control refused the text or did not
+// take it whole.
+bool FillEditControl(HWND control, const wchar_t* text, int length)
+{
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(gApp->editFont), FALSE);
+    SetFormatRect(control);
+    return SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != FALSE &&
+           GetWindowTextLengthW(control) == length;
+}
+
+// Wipes an edit control's text and destroys the control.
+void RetireEditControl(HWND control)
+{
+    SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gApp->editClassProc));
+    WipeEditText(control);
+    DestroyWindow(control);
+}
+
+// Overwrites the buffer of a multi-line edit control in place from keep on:
+// up to blanks with blanks, and with zeros whatever lies behind, which can
+// still hold text deleted or replaced earlier. False when the control gives no
+// buffer (a single-line control).
+bool OverwriteEditBuffer(HWND control, std::size_t keep, std::size_t blanks)
+{
+    auto buffer = reinterpret_cast<HLOCAL>(SendMessageW(control, EM_GETHANDLE, 0, 0));
+    if (buffer == nullptr) {
+        return false;
+    }
+    auto* text = static_cast<wchar_t*>(LocalLock(buffer));
+    if (text == nullptr) {
+        return false;
+    }
+    const std::size_t units = LocalSize(buffer) / sizeof(wchar_t);
+    const std::size_t from = std::min(keep, units);
+    const std::size_t zeros = std::max(from, std::min(blanks, units));
+    std::fill(text + from, text + zeros, L' ');
+    secureWipe(text + zeros, (units - zeros) * sizeof(wchar_t));
+    LocalUnlock(buffer);
+    return true;
+}
+
+// Replaces the text by as many blanks: a text of the same length takes the
+// same place in the control's buffer.
+void OverwriteWithBlanks(HWND control, std::size_t length)
+{
+    auto* blanks = new (std::nothrow) wchar_t[length + 1];
+    if (blanks == nullptr) {
+        return;
+    }
+    std::fill(blanks, blanks + length, L' ');
+    blanks[length] = L'\0';
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(blanks));
+    delete[] blanks;
+}
 
 }  // namespace
 
@@ -65,30 +170,17 @@ int CreateEditControl(HWND parent)
 {
     AppState* app = gApp;
     if (app->editWindow != nullptr) {
-        SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(app->editClassProc));
-        WipeEditText(app->editWindow);
-        DestroyWindow(app->editWindow);
+        RetireEditControl(app->editWindow);
         app->editWindow = nullptr;
     }
-
-    const DWORD style = app->wordWrap != 0 ? EDIT_STYLE_WRAP : EDIT_STYLE_NO_WRAP;
-    app->editWindow = CreateWindowExW(0, L"EDIT", nullptr, style, 0, 0, 100, 100, parent,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_EDIT)), app->instance, nullptr);
+    app->editWindow = MakeEditControl(parent, app->wordWrap, IDC_EDIT, 100, 100);
     if (app->editWindow == nullptr) {
         wipeObject(app->passwordEntry);
         ShowResultCode(parent, RESULT_WINDOW_FAILED);
         PostMessageW(parent, WM_CLOSE, 0, 0);
         return 0;
     }
-
-    app->editClassProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(app->editWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditSubclassProc)));
-    ApplyFont(app->fontSize, app->fontFace, app->dpi);
-    // ApplyFont leaves an unchanged font alone, so a new control must be given it here.
-    SendMessageW(app->editWindow, WM_SETFONT, reinterpret_cast<WPARAM>(app->editFont), FALSE);
-    SendMessageW(app->editWindow, EM_LIMITTEXT, static_cast<WPARAM>(EDIT_TEXT_LIMIT), 0);
-    ApplyMargin(app->margin);
-    SetFocus(app->editWindow);
+    TakeEditControl(app->editWindow);
     return 1;
 }
 
@@ -135,30 +227,7 @@ void ApplyMargin(std::int32_t step)
 {
     AppState* app = gApp;
     app->margin = std::clamp(step, MARGIN_MIN, MARGIN_MAX);
-    RECT client{};
-    if (app->editWindow == nullptr || !GetClientRect(app->editWindow, &client)) {
-        return;
-    }
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-    // Capped so that a small window keeps most of its width and height for text.
-    int horizontal = (app->dpi * app->margin + BASE_DPI / 2) / BASE_DPI;
-    if (horizontal > (width >> 3)) {
-        horizontal = width >> 3;
-    }
-    int vertical = (app->dpi * (app->margin - MARGIN_MIN) + BASE_DPI) / (2 * BASE_DPI);
-    if (vertical >= (height >> 5)) {
-        vertical = height >> 5;
-    }
-    RECT format{horizontal, vertical, width - horizontal, height - vertical};
-    SendMessageW(app->editWindow, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));
-}
-
-void FitEditControl(int width, int height)
-{
-    AppState* app = gApp;
-    SetWindowPos(GetDlgItem(app->mainWindow, IDC_EDIT), nullptr, 0, 0, width, height, SWP_NOACTIVATE | SWP_NOZORDER);
-    ApplyMargin(app->margin);
+    SetFormatRect(app->editWindow);
 }
 
 void ToggleWordWrap()
@@ -167,18 +236,15 @@ void ToggleWordWrap()
     if (DeferCommand(app, PENDING_WORD_WRAP)) {
         return;
     }
-    RECT client{};
-    GetClientRect(app->mainWindow, &client);
-    const int length = GetWindowTextLengthW(app->editWindow);
-
-    if (length <= 0) {
+    HWND old = app->editWindow;
+    if (old == nullptr) {
         app->wordWrap = 1 - app->wordWrap;
-        if (CreateEditControl(app->mainWindow) != 0) {
-            FitEditControl(client.right, client.bottom);
-        }
+        CreateEditControl(app->mainWindow);
         return;
     }
-
+    RECT client{};
+    GetClientRect(app->mainWindow, &client);
+    const int length = std::max(GetWindowTextLengthW(old), 0);
     const auto capacity = static_cast<std::size_t>(length) + 1;
     auto* text = new (std::nothrow) wchar_t[capacity];
     if (text == nullptr) {
@@ -187,33 +253,50 @@ void ToggleWordWrap()
         return;
     }
     secureWipe(text, capacity * sizeof(wchar_t));
-    SendMessageW(app->editWindow, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text));
-    const LRESULT modified = SendMessageW(app->editWindow, EM_GETMODIFY, 0, 0);
+    SendMessageW(old, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text));
+    const LRESULT modified = SendMessageW(old, EM_GETMODIFY, 0, 0);
 
-    app->wordWrap = 1 - app->wordWrap;
-    if (CreateEditControl(app->mainWindow) != 0) {
-        FitEditControl(client.right, client.bottom);
-        SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-        SendMessageW(app->editWindow, EM_SETMODIFY, static_cast<WPARAM>(modified), 0);
+    // The new control takes the text before the old one lets it go: if either
+    // step fails, the old control stays as it was, text and all. Font and
+    // margins come first, so that the text is laid out once.
+    ResultCode code = RESULT_OK;
+    ApplyFont(app->fontSize, app->fontFace, app->dpi);
+    HWND fresh = MakeEditControl(app->mainWindow, 1 - app->wordWrap, 0, client.right, client.bottom);
+    if (fresh == nullptr) {
+        code = RESULT_WINDOW_FAILED;
+    } else if (!FillEditControl(fresh, text, length)) {
+        RetireEditControl(fresh);
+        code = RESULT_OUT_OF_MEMORY;
     }
     secureWipe(text, capacity * sizeof(wchar_t));
     delete[] text;
+    if (code != RESULT_OK) {
+        wipeObject(app->passwordEntry);
+        ShowResultCode(app->mainWindow, code);
+        return;
+    }
+
+    SendMessageW(fresh, EM_SETMODIFY, static_cast<WPARAM>(modified), 0);
+    RetireEditControl(old);
+    SetWindowLongPtrW(fresh, GWLP_ID, IDC_EDIT);
+    app->editWindow = fresh;
+    app->wordWrap = 1 - app->wordWrap;
+    SetFocus(fresh);
 }
 
 void WipeEditText(HWND control)
 {
-    const int length = GetWindowTextLengthW(control);
-    if (length > 0) {
-        const int count = std::min(length, WIPE_CHUNK);
-        auto* blanks = new (std::nothrow) wchar_t[static_cast<std::size_t>(count)];
-        if (blanks != nullptr) {
-            std::fill(blanks, blanks + count - 1, L' ');
-            blanks[count - 1] = L'\0';
-            SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(blanks));
-            delete[] blanks;
-        }
+    const auto length = static_cast<std::size_t>(std::max(GetWindowTextLengthW(control), 0));
+    if (!OverwriteEditBuffer(control, 0, length) && length > 0) {
+        OverwriteWithBlanks(control, length);
     }
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+}
+
+void WipeEditSlack(HWND control)
+{
+    const auto length = static_cast<std::size_t>(std::max(GetWindowTextLengthW(control), 0));
+    OverwriteEditBuffer(control, length, length);
 }
 
 void CenterWindow(HWND window, HWND over)

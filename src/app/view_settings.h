@@ -26,6 +26,7 @@ int FontPixelHeight(std::int32_t size, std::int32_t dpi);
 // Creates (or re-creates, wiping the old one's text) the edit control as a
 // child of parent, subclassed, with font, limit and margins. 1 on success; on
 // failure shows "Window creation failed.", posts WM_CLOSE to parent, returns 0.
+// For the window's start; the Word Wrap command replaces the control itself.
 int CreateEditControl(HWND parent);
 // Sets the font; creates editFont only when size (clamped to 10-80), face or
 // dpi changed, or when there is none yet.
@@ -34,12 +35,18 @@ void ApplyFont(std::int32_t size, std::int32_t face, std::int32_t dpi);
 void ApplyColorTheme(std::int32_t theme);
 // Stores the margin step (clamped to 4-324) and sets the formatting rectangle.
 void ApplyMargin(std::int32_t step);
-// The Word Wrap command: re-creates the edit control with the other style,
-// keeping text and modification flag. Deferred while busy.
+// The Word Wrap command: replaces the edit control by one of the other style,
+// keeping text and modification flag. The new control takes the text before
+// the old one is wiped and destroyed; when it cannot be made or refuses the
+// text, the old one stays as it was and the user is told. Deferred while busy.
 void ToggleWordWrap();
-// Overwrites an edit control's text with blanks, then empties it.
+// Overwrites an edit control's text, then empties it. A multi-line control's
+// whole buffer is overwritten in place, however long the text, together with
+// what lies behind the text; a single-line control gets blanks of the text's
+// full length.
 void WipeEditText(HWND control);
+// Zeroes what lies behind the text in a multi-line edit control's buffer: the
+// tail of a longer text it held before, text deleted since. The text stays.
+void WipeEditSlack(HWND control);
 // Centres window over another window, or over the work area when over is null.
 void CenterWindow(HWND window, HWND over);
-// Resizes the edit control to the main window's client area and re-applies the margin.
-void FitEditControl(int width, int height);

@@ -61,6 +61,9 @@ int runTool(const std::vector<std::string>& args)
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv)
 {
+    // Libraries from the system folder only: a DLL planted beside vtxt.exe
+    // must never run in the process that handles the password and the text.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     std::vector<std::string> args;
     for (int k = 1; k < argc; ++k) {
         const std::wstring wide(argv[k]);

@@ -25,6 +25,10 @@ constexpr wchar_t SAVE_FILTER[] = L"Vellic Text (.vtxt)\0*.vtxt\0";
 constexpr wchar_t CONTAINER_EXTENSION[] = L".vtxt";
 // A container larger than this is refused before any password is asked for.
 constexpr std::uint32_t OPEN_SIZE_LIMIT = 0x8000000;
+// What DialogBoxParamW gives for a password dialog that ended with OK, and
+// when the dialog could not be created at all.
+constexpr INT_PTR DIALOG_OK = 1;
+constexpr INT_PTR DIALOG_FAILED = -1;
 
 const char16_t* Text16(const wchar_t* text)
 {
@@ -45,7 +49,7 @@ bool Modified(const AppState* app)
 // Save as Save does once it may act. True when a save job was started.
 bool SaveNow(AppState* app)
 {
-    if (app->documentIsContainer != 0 && app->storedTextSize >= 10) {
+    if (app->documentIsContainer != 0 && app->storedTextSize >= QUICK_SAVE_MIN_SIZE) {
         app->runState = RUN_BUSY;
         app->quickSave = 1;
         return startJob(app, saveJob) != 0;
@@ -135,12 +139,14 @@ int OpenRequestedFile(AppState* app, int fromCommandLine)
         finishJob(app, RESULT_LIMIT_EXCEEDED);
         return 0;
     }
-    if (DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_ENTER_PASSWORD), app->mainWindow, EnterPasswordDialogProc,
-                        0) != 0) {
+    const INT_PTR answer = DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_ENTER_PASSWORD), app->mainWindow,
+                                           EnterPasswordDialogProc, 0);
+    if (answer == DIALOG_OK) {
         return startJob(app, openEncryptedJob);
     }
-    finishJob(app, RESULT_OK);
-    if (fromCommandLine != 0) {
+    // A dialog that could not be shown (-1) is a failure, not a password.
+    finishJob(app, answer == DIALOG_FAILED ? RESULT_WINDOW_FAILED : RESULT_OK);
+    if (fromCommandLine != 0 && answer != DIALOG_FAILED) {
         PostMessageW(app->mainWindow, WM_CLOSE, 0, 0);
     }
     return 0;
@@ -155,6 +161,10 @@ int AskSaveChanges(std::int32_t command)
     const INT_PTR answer = AskSaveChangesDialog(app->mainWindow);
     if (answer == IDNO) {
         return 0;
+    }
+    if (answer == DIALOG_FAILED) {
+        ShowResultCode(app->mainWindow, RESULT_WINDOW_FAILED);
+        return 1;
     }
     if (answer != IDYES) {
         return 1;
@@ -225,13 +235,18 @@ int SaveDocumentAs()
         return 0;
     }
     app->runState = RUN_BUSY;
-    if (DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_SELECT_PASSWORD), app->mainWindow, SelectPasswordDialogProc,
-                        0) != 0) {
+    const INT_PTR answer = DialogBoxParamW(app->instance, MAKEINTRESOURCEW(IDD_SELECT_PASSWORD), app->mainWindow,
+                                           SelectPasswordDialogProc, 0);
+    if (answer == DIALOG_OK) {
         ProposeSaveName(app);
         if (AskSaveFileName(app)) {
             app->quickSave = 0;
             return startJob(app, saveJob);
         }
+    } else if (answer == DIALOG_FAILED) {
+        // Never a save under a password nobody chose.
+        wipeObject(app->passwordEntry);
+        ShowResultCode(app->mainWindow, RESULT_WINDOW_FAILED);
     }
     AbandonCommand(app);
     return 0;

@@ -87,6 +87,16 @@ void TakeField(HWND dialog, int id, wchar_t (&buffer)[N])
     WipeEditText(GetDlgItem(dialog, id));
 }
 
+// Whichever way a password dialog ends (OK, Cancel, Escape, its close, its
+// owner going away), no typed password stays behind in its fields.
+INT_PTR WipePasswordFields(HWND dialog, std::initializer_list<int> ids)
+{
+    for (int id : ids) {
+        WipeEditText(GetDlgItem(dialog, id));
+    }
+    return TRUE;
+}
+
 INT_PTR OnEnterPasswordInit(HWND dialog)
 {
     AppState* app = gApp;
@@ -222,6 +232,8 @@ INT_PTR CALLBACK EnterPasswordDialogProc(HWND dialog, UINT message, WPARAM wPara
         case WM_CLOSE:
             EndDialog(dialog, 0);
             return TRUE;
+        case WM_DESTROY:
+            return WipePasswordFields(dialog, {IDC_PASSWORD});
         default:
             return FALSE;
     }
@@ -237,6 +249,8 @@ INT_PTR CALLBACK SelectPasswordDialogProc(HWND dialog, UINT message, WPARAM wPar
         case WM_CLOSE:
             EndDialog(dialog, 0);
             return TRUE;
+        case WM_DESTROY:
+            return WipePasswordFields(dialog, {IDC_NEW_PASSWORD, IDC_CONFIRM_PASSWORD});
         default:
             return FALSE;
     }

@@ -3,11 +3,16 @@
 
 #include "jobs/document_jobs.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
+#include <string>
 
 #include "app/app_state.h"
 #include "app/document_lock.h"
+#include "app/view_settings.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
@@ -50,10 +55,15 @@ std::uint32_t makeJobToken(const AppState* app)
 constexpr std::uint32_t TEXT_SIZE_CAP = 0x3FFFFFFF;
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
-// A stored text below this size is not re-saved silently.
-constexpr std::int32_t QUICK_SAVE_MIN_SIZE = 10;
 // Every text buffer carries two spare zero bytes, so any decoding ends terminated.
 constexpr std::size_t SPARE_BYTES = 2;
+
+// The notice after a plain file was loaded in part: the bytes loaded, the file's size.
+constexpr const wchar_t* PARTIAL_LOAD_CAPTION = L"File Too Large";
+constexpr const wchar_t* PARTIAL_LOAD_TEXT =
+    L"Only the first %ls bytes of this file of %ls bytes were loaded. They open as a new document, so that "
+    L"saving cannot replace the file with a part of it.";
+constexpr std::size_t PARTIAL_LOAD_TEXT_CAPACITY = 256;
 
 const char16_t* Text16(const wchar_t* text)
 {
@@ -106,9 +116,17 @@ private:
     std::size_t size_ = 0;
 };
 
-void SendText(const AppState* app, const char16_t* text)
+// Hands the text to the edit control. False when the control refused it (it
+// could not make room) or did not take it whole: such a text must never be
+// taken for the file's.
+bool SendText(const AppState* app, const char16_t* text)
 {
-    SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(skipByteOrderMark(text)));
+    const char16_t* shown = skipByteOrderMark(text);
+    if (SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(shown)) == FALSE) {
+        return false;
+    }
+    const std::size_t length = std::char_traits<char16_t>::length(shown);
+    return static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow)) == length;
 }
 
 void ReportSynced(const AppState* app)
@@ -215,7 +233,9 @@ ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capac
     if (text == nullptr) {
         return code;
     }
-    SendText(app, text);
+    if (!SendText(app, text)) {
+        return RESULT_OUT_OF_MEMORY;
+    }
 
     CopyPath(app->documentPath, app->requestedPath);
     RememberEnteredPassword(app);
@@ -260,16 +280,87 @@ ResultCode ReadPlainFile(AppState* app, FileHandle file)
     if (text == nullptr) {
         return code;
     }
-    SendText(app, text);
+    if (!SendText(app, text)) {
+        return RESULT_OUT_OF_MEMORY;
+    }
     app->documentIsContainer = 0;
     app->storedTextSize = 0;
     wipeObject(app->rememberedPassword);
+    if (size > n) {
+        // Only the start of the file is in the editor: it becomes a new
+        // document, with no path a Save could overwrite the whole file at.
+        // finishJob tells the user and marks it as changed.
+        wipeObject(app->documentPath);
+        app->partialLoadBytes = n;
+        app->partialFileBytes = size;
+        return RESULT_OK;
+    }
     CopyPath(app->documentPath, app->requestedPath);
     ReportSynced(app);
     return RESULT_OK;
 }
 
+// Digits in groups of three, as "10,485,760".
+void FormatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
+{
+    wchar_t digits[32];
+    std::size_t count = 0;
+    do {
+        if (count % 4 == 3) {
+            digits[count++] = L',';
+        }
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0 && count < std::size(digits));
+    std::size_t used = 0;
+    while (count > 0 && used + 1 < capacity) {
+        out[used++] = digits[--count];
+    }
+    out[used] = L'\0';
+}
+
+// The plain file just opened was cut to what the editor loads: the document
+// is new and changed, and the user learns how much of the file it holds.
+void ReportPartialLoad(AppState* app)
+{
+    wchar_t loaded[32];
+    wchar_t whole[32];
+    FormatCount(app->partialLoadBytes, loaded, std::size(loaded));
+    FormatCount(app->partialFileBytes, whole, std::size(whole));
+    app->partialLoadBytes = 0;
+    app->partialFileBytes = 0;
+    SendMessageW(app->editWindow, EM_SETMODIFY, TRUE, 0);
+    SetWindowTextW(app->mainWindow, app->appName);
+    wchar_t text[PARTIAL_LOAD_TEXT_CAPACITY];
+    std::swprintf(text, std::size(text), PARTIAL_LOAD_TEXT, loaded, whole);
+    ShowMessageText(app->mainWindow, PARTIAL_LOAD_CAPTION, text);
+}
+
+#ifdef TARNWICK_FAULT_INJECTION
+std::atomic<int> refusedJobThreads{0};
+
+bool JobThreadRefused()
+{
+    int left = refusedJobThreads.load();
+    while (left > 0 && !refusedJobThreads.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
+#else
+constexpr bool JobThreadRefused()
+{
+    return false;
+}
+#endif
+
 }  // namespace
+
+#ifdef TARNWICK_FAULT_INJECTION
+void refuseJobThreads(int count)
+{
+    refusedJobThreads = count;
+}
+#endif
 
 int startJob(AppState* app, JobProcedure job)
 {
@@ -282,7 +373,7 @@ int startJob(AppState* app, JobProcedure job)
     }
     app->jobToken = makeJobToken(app);
     unsigned threadId = 0;
-    const std::uintptr_t thread = _beginthreadex(nullptr, 0, job, app, 0, &threadId);
+    const std::uintptr_t thread = JobThreadRefused() ? 0 : _beginthreadex(nullptr, 0, job, app, 0, &threadId);
     if (thread == 0) {
         finishJob(app, RESULT_THREAD_FAILED);
         return 0;
@@ -309,11 +400,18 @@ void finishJob(AppState* app, ResultCode code)
         return;
     }
     wipeObject(app->passwordEntry);
+    // A text just loaded over a longer one leaves that one's tail in the
+    // control's buffer.
+    if (app->editWindow != nullptr) {
+        WipeEditSlack(app->editWindow);
+    }
     if (code != RESULT_OK) {
         ShowResultCode(app->mainWindow, code);
         if (app->commandLineOpen != 0) {
             app->pendingCommand = PENDING_CLOSE;
         }
+    } else if (app->partialFileBytes != 0) {
+        ReportPartialLoad(app);
     }
     app->commandLineOpen = 0;
     replayPendingCommand(app);
@@ -409,6 +507,8 @@ unsigned __stdcall saveJob(void* argument)
 unsigned __stdcall openPlainJob(void* argument)
 {
     auto* app = static_cast<AppState*>(argument);
+    app->partialLoadBytes = 0;
+    app->partialFileBytes = 0;
     ResultCode code = RESULT_OPEN_FAILED;
     const FileHandle file = openFileForRead(Text16(app->requestedPath));
     if (file != INVALID_FILE) {

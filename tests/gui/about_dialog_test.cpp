@@ -1,5 +1,6 @@
 // The About box from its template: its texts and icon, the ways of closing it,
-// and its link button, which opens the web address through the shell.
+// and its link button, which opens the user guide beside the program through
+// the shell.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -7,16 +8,19 @@
 #include <vector>
 
 #include "dialogs/about_dialog.h"
+#include "gui/document_fixture.h"
 #include "gui/gui_harness.h"
 #include "resources/resource.h"
 #include "support/test_support.h"
 
 namespace {
 
-// The https protocol's handler in the test's Wine prefix, replaced for the
-// test by a stand-in browser that leaves a file for every start. The machine's
-// classes, because that is where this Wine's shell looks them up.
-constexpr const wchar_t* HANDLER_COMMAND_KEY = L"Software\\Classes\\https\\shell\\open\\command";
+// The type of .html files and its open command in the test's Wine prefix,
+// replaced for the test by a stand-in browser that leaves a file for every
+// start. The machine's classes, because that is where this Wine's shell looks
+// them up.
+constexpr const wchar_t* HTML_TYPE_KEY = L"Software\\Classes\\.html";
+constexpr const wchar_t* HANDLER_COMMAND_KEY = L"Software\\Classes\\htmlfile\\shell\\open\\command";
 constexpr const wchar_t* HANDLER_EXE_NAME = L"link_handler.exe";
 
 std::wstring Widen(const std::string& text)
@@ -161,28 +165,33 @@ protected:
         markers_ = makeTempDir("about-link");
         const std::wstring command =
             L"\"" + Widen(sourceLikePath(TARNWICK_LINK_HANDLER)) + L"\" \"" + Widen(markers_) + L"\" \"%1\"";
-        wchar_t previous[1024] = {};
-        DWORD size = sizeof previous;
-        hadHandler_ = RegGetValueW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, nullptr, RRF_RT_REG_SZ, nullptr, previous,
-                                   &size) == ERROR_SUCCESS;
-        previousHandler_ = previous;
-        ASSERT_TRUE(SetHandler(command));
+        for (Replaced& value : replaced_) {
+            wchar_t previous[1024] = {};
+            DWORD size = sizeof previous;
+            value.existed = RegGetValueW(HKEY_LOCAL_MACHINE, value.key, nullptr, RRF_RT_REG_SZ, nullptr, previous,
+                                         &size) == ERROR_SUCCESS;
+            value.previous = previous;
+        }
+        ASSERT_TRUE(SetDefault(HTML_TYPE_KEY, L"htmlfile"));
+        ASSERT_TRUE(SetDefault(HANDLER_COMMAND_KEY, command));
     }
     void TearDown() override
     {
         EditorTest::TearDown();
-        if (hadHandler_) {
-            EXPECT_TRUE(SetHandler(previousHandler_));
-        } else {
-            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, nullptr);
+        for (const Replaced& value : replaced_) {
+            if (value.existed) {
+                EXPECT_TRUE(SetDefault(value.key, value.previous));
+            } else {
+                RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, value.key, nullptr);
+            }
         }
     }
 
-    static bool SetHandler(const std::wstring& command)
+    static bool SetDefault(const wchar_t* keyName, const std::wstring& command)
     {
         HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, HANDLER_COMMAND_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS) {
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
             return false;
         }
         const LONG status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
@@ -229,9 +238,23 @@ protected:
         return seen;
     }
 
+    // The user guide beside the running program, here the test executable.
+    static std::wstring UserGuidePath()
+    {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring guide = path;
+        return guide.substr(0, guide.rfind(L'\\') + 1) + USER_GUIDE_FILE_NAME;
+    }
+
+    struct Replaced {
+        const wchar_t* key;
+        bool existed;
+        std::wstring previous;
+    };
+
     std::string markers_;
-    bool hadHandler_ = false;
-    std::wstring previousHandler_;
+    Replaced replaced_[2] = {{HTML_TYPE_KEY, false, L""}, {HANDLER_COMMAND_KEY, false, L""}};
 };
 
 TEST_F(AboutBox, ShowsNameDescriptionVersionAndNotice)
@@ -245,7 +268,7 @@ TEST_F(AboutBox, ShowsNameDescriptionVersionAndNotice)
     // Each of the four lines fits the control's width, and all four its height.
     EXPECT_EQ(seen.textLines, 4);
     EXPECT_LE(seen.textHeight, seen.textControl.bottom);
-    EXPECT_EQ(seen.link, L"tarnwick.example.org");
+    EXPECT_EQ(seen.link, L"User Guide");
     EXPECT_EQ(seen.ok, L"OK");
     // Neither button is a tab stop.
     EXPECT_EQ(seen.linkStyle & WS_TABSTOP, 0u);
@@ -328,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, AboutBoxClosing,
                                            CloseCase{"CloseBox", CloseBy::CloseBox}),
                          [](const ::testing::TestParamInfo<CloseCase>& item) { return std::string(item.param.name); });
 
-TEST_F(AboutBox, LinkButtonOpensTheAddressEachTimeAndLeavesTheBoxOpen)
+TEST_F(AboutBox, LinkButtonOpensTheUserGuideEachTimeAndLeavesTheBoxOpen)
 {
     StartEditor();
     std::string folder = markers_;
@@ -344,8 +367,44 @@ TEST_F(AboutBox, LinkButtonOpensTheAddressEachTimeAndLeavesTheBoxOpen)
     });
     ASSERT_TRUE(seen.report.found);
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(OpenedAddresses(markers_),
-              (std::vector<std::wstring>{L"https://tarnwick.example.org/", L"https://tarnwick.example.org/"}));
+    const std::wstring guide = UserGuidePath();
+    ASSERT_NE(GetFileAttributesW(guide.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::vector<std::wstring> opened = OpenedAddresses(markers_);
+    ASSERT_EQ(opened.size(), 2u);
+    for (const std::wstring& path : opened) {
+        EXPECT_EQ(_wcsicmp(path.c_str(), guide.c_str()), 0);
+    }
+}
+
+TEST_F(AboutBox, AMissingUserGuideIsReportedOverTheBox)
+{
+    const std::wstring guide = UserGuidePath();
+    const std::wstring aside = guide + L".aside";
+    ASSERT_TRUE(MoveFileW(guide.c_str(), aside.c_str()));
+    StartEditor();
+    const DWORD ui = uiThread();
+    DialogReport message;
+    bool stillOpen = false;
+    const AboutSeen seen = ShowAbout([&](HWND dialog) {
+        PostMessageW(GetDlgItem(dialog, IDC_ABOUT_LINK), BM_CLICK, 0, 0);
+        HWND shown = nullptr;
+        WaitFor([&]() { return (shown = FindOwnedDialog(ui, dialog)) != nullptr; });
+        message.found = shown != nullptr;
+        message.caption = WindowText(shown);
+        message.text = DialogItemText(shown, IDC_MESSAGE_TEXT);
+        message.owner = GetWindow(shown, GW_OWNER);
+        ClickButton(shown, IDOK);
+        WaitFor([&]() { return !IsWindow(shown); });
+        stillOpen = IsWindowVisible(dialog) != FALSE;
+        ClickButton(dialog, IDCANCEL);
+    });
+    MoveFileW(aside.c_str(), guide.c_str());
+    ASSERT_TRUE(seen.report.found);
+    ASSERT_TRUE(message.found);
+    EXPECT_EQ(message.caption, L"User Guide");
+    EXPECT_EQ(message.text, L"The user guide, user-guide.html, is not in the program's folder.");
+    EXPECT_TRUE(stillOpen);
+    ExpectNothingOpened();
 }
 
 TEST_F(AboutBox, WhileBusyItWaitsForTheJobAndThenShows)

@@ -15,7 +15,7 @@
 #include "cipher/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
-#include "gui/document_helpers.h"
+#include "gui/document_fixture.h"
 #include "gui/gui_harness.h"
 #include "jobs/document_jobs.h"
 #include "platform/secure_wipe.h"
@@ -25,8 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-class Documents : public DocumentTest {};
 
 TEST_F(Documents, SaveAsOfANewDocumentWritesAContainerAndRetitles)
 {
@@ -184,20 +182,6 @@ struct PlainCase {
     const wchar_t* text;     // expected in the editor; null when refused
     const wchar_t* message;  // expected message when refused
 };
-
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values)
-{
-    std::vector<std::uint8_t> out;
-    for (int v : values) {
-        out.push_back(static_cast<std::uint8_t>(v));
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> Ascii(const char* text)
-{
-    return std::vector<std::uint8_t>(text, text + std::strlen(text));
-}
 
 class PlainFiles : public Documents, public ::testing::WithParamInterface<PlainCase> {};
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/drop_open.h"
-#include "gui/document_helpers.h"
+#include "gui/document_fixture.h"
 #include "gui/gui_harness.h"
 #include "resources/resource.h"
 #include "support/test_support.h"
@@ -43,7 +43,7 @@ std::vector<std::uint8_t> Ascii(const std::string& text)
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-class Drop : public DocumentTest {
+class Drop : public Documents {
 protected:
     // Drops the files, answers the dialogs, and waits until every answer was
     // given and the editor is idle again (and, when given, until done holds).

@@ -118,6 +118,49 @@ std::wstring ClassName(HWND window)
     return name;
 }
 
+std::wstring WindowsPath(const std::string& hostPath)
+{
+    const int units = MultiByteToWideChar(CP_UTF8, 0, hostPath.data(), static_cast<int>(hostPath.size()), nullptr, 0);
+    std::wstring path(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, hostPath.data(), static_cast<int>(hostPath.size()), path.data(), units);
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path.size() > 1 && path[0] == L'\\' ? L"Z:" + path : path;
+}
+
+void PutClipboardText(HWND owner, const wchar_t* text)
+{
+    ASSERT_TRUE(WaitFor([owner]() { return OpenClipboard(owner) != FALSE; }));
+    EmptyClipboard();
+    if (text != nullptr) {
+        const std::size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        CopyMemory(GlobalLock(memory), text, bytes);
+        GlobalUnlock(memory);
+        SetClipboardData(CF_UNICODETEXT, memory);
+    }
+    CloseClipboard();
+}
+
+std::wstring ClipboardText()
+{
+    std::wstring text;
+    if (!WaitFor([]() { return OpenClipboard(nullptr) != FALSE; })) {
+        return text;
+    }
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* units = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (units != nullptr) {
+        text = units;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
 void DeleteSettingsKey()
 {
     RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);

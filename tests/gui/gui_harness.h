@@ -33,6 +33,15 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = WAIT_TIMEOUT_M
 std::wstring WindowText(HWND window);
 std::wstring DialogItemText(HWND dialog, int id);
 std::wstring ClassName(HWND window);
+// A path of the build machine (a CMake target file, a test folder) as the
+// program under Wine sees it: the Linux root is drive Z:.
+std::wstring WindowsPath(const std::string& hostPath);
+
+// Empties the clipboard and, when text is not null, puts text on it (owner:
+// the window that opens it).
+void PutClipboardText(HWND owner, const wchar_t* text);
+// The clipboard's Unicode text; empty when there is none.
+std::wstring ClipboardText();
 
 // The settings key of the editor, removed for a clean start.
 void DeleteSettingsKey();

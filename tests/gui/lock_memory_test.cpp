@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/document_helpers.h"
+#include "gui/document_fixture.h"
 #include "gui/gui_harness.h"
 #include "resources/resource.h"
 #include "support/test_support.h"
@@ -93,7 +93,7 @@ HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t*
     return search.found;
 }
 
-class LockFromOutside : public DocumentTest {
+class LockFromOutside : public Documents {
 protected:
     void TearDown() override
     {
@@ -104,11 +104,11 @@ protected:
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        DocumentTest::TearDown();
+        Documents::TearDown();
     }
     void Start(const std::string& document)
     {
-        std::wstring commandLine = L"\"" + WindowsPath(TARNWICK_EXE) + L"\" \"" + Wide(document) + L"\"";
+        std::wstring commandLine = L"\"" + WindowsPath(TARNWICK_EXE_PATH) + L"\" \"" + Wide(document) + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/document_lock.h"
-#include "gui/document_helpers.h"
+#include "gui/document_fixture.h"
 #include "gui/gui_harness.h"
 #include "resources/resource.h"
 #include "support/test_support.h"
@@ -42,7 +42,7 @@ struct View {
     bool modified = false;
 };
 
-class Lock : public DocumentTest {
+class Lock : public Documents {
 protected:
     void TearDown() override
     {
@@ -50,7 +50,7 @@ protected:
         if (started_ && app()->documentLock.locked != 0) {
             app()->documentLock.modified = 0;
         }
-        DocumentTest::TearDown();
+        Documents::TearDown();
         SetLockMinuteForTesting(0);
     }
 

@@ -21,16 +21,7 @@ protected:
     }
     void SetClipboardText(const wchar_t* text)
     {
-        ASSERT_TRUE(OpenClipboard(main()));
-        EmptyClipboard();
-        if (text != nullptr) {
-            const std::size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-            HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-            CopyMemory(GlobalLock(memory), text, bytes);
-            GlobalUnlock(memory);
-            SetClipboardData(CF_UNICODETEXT, memory);
-        }
-        CloseClipboard();
+        PutClipboardText(main(), text);
     }
 };
 

@@ -101,6 +101,73 @@ TEST_F(MessageDialog, IsCentredOnItsOwner)
     EXPECT_EQ(seen.rect.top, owner.top + ((owner.bottom - owner.top) - height) / 2);
 }
 
+// What a text of the program's own looks like in the message dialog.
+struct TextLayout {
+    DialogReport report;
+    RECT textArea{};    // the static's client area
+    RECT textFrame{};   // the static, in dialog client coordinates
+    LONG needed = 0;    // the height the text needs, wrapped in the static's width
+    RECT button{};      // OK, in dialog client coordinates
+    RECT dialogArea{};  // the dialog's client area
+    bool centredImage = false;
+};
+
+struct TextCase {
+    const char* name;
+    const wchar_t* text;
+    bool wraps;
+};
+
+class OwnMessageTexts : public MessageDialog, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(OwnMessageTexts, ShowTheWholeTextUnderItsOwnCaption)
+{
+    StartEditor();
+    TextLayout seen;
+    DialogResponder responder(uiThread(), app()->findDialog, {[&seen](HWND dialog) {
+                                  HWND text = GetDlgItem(dialog, IDC_MESSAGE_TEXT);
+                                  GetClientRect(text, &seen.textArea);
+                                  GetWindowRect(text, &seen.textFrame);
+                                  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&seen.textFrame), 2);
+                                  const std::wstring shown = WindowText(text);
+                                  HDC dc = GetDC(text);
+                                  HGDIOBJ previous =
+                                      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(text, WM_GETFONT, 0, 0)));
+                                  RECT measured = seen.textArea;
+                                  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &measured,
+                                            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+                                  SelectObject(dc, previous);
+                                  ReleaseDC(text, dc);
+                                  seen.needed = measured.bottom - measured.top;
+                                  seen.centredImage = (GetWindowLongW(text, GWL_STYLE) & SS_CENTERIMAGE) != 0;
+                                  GetWindowRect(GetDlgItem(dialog, IDOK), &seen.button);
+                                  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&seen.button), 2);
+                                  GetClientRect(dialog, &seen.dialogArea);
+                                  ClickButton(dialog, IDOK);
+                              }});
+    const INT_PTR result = ShowMessageText(main(), L"Own Caption", GetParam().text);
+    seen.report = responder.FinishOne();
+    ASSERT_TRUE(seen.report.found);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen.report.caption, L"Own Caption");
+    EXPECT_EQ(seen.report.text, GetParam().text);
+    EXPECT_EQ(seen.report.owner, main());
+    // Every line of the text fits, the OK button stays below it and inside the dialog.
+    EXPECT_GE(seen.textArea.bottom, seen.needed);
+    EXPECT_EQ(seen.centredImage, !GetParam().wraps);
+    EXPECT_GE(seen.button.top, seen.textFrame.bottom);
+    EXPECT_LE(seen.button.bottom, seen.dialogArea.bottom);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, OwnMessageTexts,
+    ::testing::Values(TextCase{"OneLine", L"A short text of its own.", false},
+                      TextCase{"Wrapped",
+                               L"Only the first 8,388,608 bytes of this file of 10,485,760 bytes were loaded. They "
+                               L"open as a new document, so that saving cannot replace the file with a part of it.",
+                               true}),
+    [](const ::testing::TestParamInfo<TextCase>& param) { return std::string(param.param.name); });
+
 struct ConfirmCase {
     const char* name;
     int answer;

@@ -68,6 +68,9 @@ MSI = os.path.join(PACKAGES, "Tarnwick-%s-x64.msi" % VERSION)
 ZIP = os.path.join(PACKAGES, "Tarnwick-%s-win64-portable.zip" % VERSION)
 DEB = os.path.join(PACKAGES, "vtxt_%s_amd64.deb" % VERSION)
 STAGE = os.path.join(ROOT, "build", "package-stage", "Tarnwick-%s" % VERSION)
+# What the installer and the zip put into the program's folder; the About box
+# opens user-guide.html from beside tarnwick.exe.
+WINDOWS_FILES = ("tarnwick.exe", "vtxt.exe", "user-guide.html", "README.md", "LICENSE.txt")
 
 
 def artefact(path):
@@ -398,7 +401,7 @@ def check_document_opened(pid, document):
 
 def check_installed_files(prefix, install_dir):
     folder = prefix.unix(install_dir)
-    for name in ("tarnwick.exe", "vtxt.exe", "README.md", "LICENSE.txt"):
+    for name in WINDOWS_FILES:
         installed = os.path.join(folder, name)
         check(os.path.isfile(installed), "%s was not installed into %s" % (name, install_dir))
         check(filecmp.cmp(installed, os.path.join(STAGE, name), shallow=False),
@@ -772,14 +775,15 @@ def test_portable_zip_holds_programs_readme_and_licence():
     folder = "Tarnwick-%s/" % VERSION
     with zipfile.ZipFile(artefact(ZIP)) as archive:
         names = sorted(archive.namelist())
-        expected = sorted([folder] + [folder + name for name in
-                                      ("tarnwick.exe", "vtxt.exe", "README.md", "LICENSE.txt")])
+        expected = sorted([folder] + [folder + name for name in WINDOWS_FILES])
         check(names == expected, "the zip holds %r, expected %r" % (names, expected))
         check(archive.testzip() is None, "the zip is damaged")
         with open(os.path.join(ROOT, "README.md"), "rb") as f:
             check(archive.read(folder + "README.md") == f.read(), "the zip's README.md is not the project's")
         with open(os.path.join(ROOT, "LICENSE"), "rb") as f:
             check(archive.read(folder + "LICENSE.txt") == f.read(), "the zip's licence is not the project's")
+        with open(os.path.join(ROOT, "docs", "user-guide.html"), "rb") as f:
+            check(archive.read(folder + "user-guide.html") == f.read(), "the zip's user guide is not the project's")
         for name in ("tarnwick.exe", "vtxt.exe"):
             with open(os.path.join(STAGE, name), "rb") as f:
                 check(archive.read(folder + name) == f.read(), "the zip's %s is not the packaged one" % name)

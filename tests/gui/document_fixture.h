@@ -1,8 +1,7 @@
 #pragma once
-// What the document tests share: containers written and read with the core as
-// any other program would, answers for the password, file and message
-// dialogs, and a fixture with a folder of its own that runs commands to their
-// end.
+// What the tests of documents share: containers written and read with the
+// core as any other program would, answers to the password and file dialogs,
+// and a fixture that runs the editor's file commands in a folder of its own.
 #include <windows.h>
 
 #include <string>
@@ -13,7 +12,6 @@
 
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
-const char16_t* Units(const std::wstring& text);
 
 // What a container holds, read with the core as any other reader would.
 struct ContainerContent {
@@ -33,8 +31,9 @@ void WriteContainer(const std::string& path, const std::string& text, const std:
 
 // The visible top-level dialog of the user-interface thread owned by owner.
 HWND FindOwnedDialog(DWORD uiThread, HWND owner);
-// The edit field of the file name, wherever the dialog nests it.
+// The edit field of the file name of a system file dialog, wherever it is nested.
 HWND FileNameField(HWND dialog);
+
 // Types a path into the system Open or Save As dialog and presses its OK.
 DialogResponse ChooseFile(const std::string& path);
 DialogResponse SelectPassword(const std::wstring& password, const std::wstring& confirm, const std::wstring& hint);
@@ -42,23 +41,19 @@ DialogResponse SelectPassword(const std::wstring& password, const std::wstring& 
 DialogResponse EnterPassword(const std::wstring& password, std::wstring* hintShown = nullptr);
 DialogResponse Press(int id);
 
-// A folder of its own for each test, and commands run to their end.
-class DocumentTest : public EditorTest {
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values);
+std::vector<std::uint8_t> Ascii(const char* text);
+
+class Documents : public EditorTest {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     std::string Path(const std::string& name) const;
-    bool Modified()
-    {
-        return SendMessageW(edit(), EM_GETMODIFY, 0, 0) != 0;
-    }
+    bool Modified();
     // The whole text, however long.
     std::wstring FullText() const;
-    bool Idle()
-    {
-        return app()->runState == RUN_IDLE;
-    }
+    bool Idle();
     // Runs a command whose dialogs the responder answers, then waits until the
     // command and any job it started have ended.
     std::vector<DialogReport> Run(UINT command, std::vector<DialogResponse> responses);
@@ -69,8 +64,6 @@ protected:
     std::vector<DialogReport> StartWith(const std::wstring& commandLine, std::vector<DialogResponse> responses);
 
     std::string dir_;
+    // How long Run waits for a command and its job.
+    DWORD runTimeoutMs_ = WAIT_TIMEOUT_MS;
 };
-
-// A path of the build machine (a CMake target file) as the program under
-// Wine sees it: Linux paths are on drive Z:.
-std::wstring WindowsPath(const char* hostPath);

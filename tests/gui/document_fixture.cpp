@@ -1,9 +1,10 @@
 #include <windows.h>
 
-#include "gui/document_helpers.h"
+#include "gui/document_fixture.h"
 
+#include <cstring>
 #include <filesystem>
-#include <vector>
+#include <utility>
 
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
@@ -12,12 +13,19 @@
 #include "resources/resource.h"
 #include "support/test_support.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // Control ids of the system file dialogs: the file name field, or the combo
 // box that holds it.
 constexpr int FILE_NAME_EDIT = 0x480;
 constexpr int FILE_NAME_COMBO = 0x47c;
+
+const char16_t* Units(const std::wstring& text)
+{
+    return reinterpret_cast<const char16_t*>(text.c_str());
+}
 
 }  // namespace
 
@@ -34,11 +42,6 @@ std::string Utf8(const std::wstring& text)
     std::string out(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
-}
-
-const char16_t* Units(const std::wstring& text)
-{
-    return reinterpret_cast<const char16_t*>(text.c_str());
 }
 
 ContainerContent ReadContainer(const std::string& path, const std::wstring& password)
@@ -166,15 +169,29 @@ DialogResponse Press(int id)
 {
     return [id](HWND dialog) { ClickButton(dialog, id); };
 }
-void DocumentTest::SetUp()
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values)
+{
+    std::vector<std::uint8_t> out;
+    for (int v : values) {
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> Ascii(const char* text)
+{
+    return std::vector<std::uint8_t>(text, text + std::strlen(text));
+}
+
+void Documents::SetUp()
 {
     EditorTest::SetUp();
     dir_ = makeTempDir("documents");
 }
 
-void DocumentTest::TearDown()
+void Documents::TearDown()
 {
-    namespace fs = std::filesystem;
     EditorTest::TearDown();
     std::error_code ignored;
     for (const std::string& name : listDirectory(dir_)) {
@@ -183,60 +200,55 @@ void DocumentTest::TearDown()
     fs::remove_all(dir_, ignored);
 }
 
-std::string DocumentTest::Path(const std::string& name) const
+std::string Documents::Path(const std::string& name) const
 {
     return joinPath(dir_, name);
 }
 
-std::wstring DocumentTest::FullText() const
+bool Documents::Modified()
+{
+    return SendMessageW(edit(), EM_GETMODIFY, 0, 0) != 0;
+}
+
+std::wstring Documents::FullText() const
 {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit())) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(edit(), text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
-std::vector<DialogReport> DocumentTest::Run(UINT command, std::vector<DialogResponse> responses)
+bool Documents::Idle()
+{
+    return app()->runState == RUN_IDLE;
+}
+
+std::vector<DialogReport> Documents::Run(UINT command, std::vector<DialogResponse> responses)
 {
     DialogResponder responder(uiThread(), app()->findDialog, std::move(responses));
     SendMessageW(main(), WM_COMMAND, command, 0);
-    EXPECT_TRUE(PumpUntil([this]() { return Idle(); }));
+    EXPECT_TRUE(PumpUntil([this]() { return Idle(); }, runTimeoutMs_));
     PumpQueued();
     return responder.Finish();
 }
 
-std::vector<DialogReport> DocumentTest::SaveAs(const std::string& path, const std::wstring& password,
-                                               const std::wstring& hint)
+std::vector<DialogReport> Documents::SaveAs(const std::string& path, const std::wstring& password,
+                                            const std::wstring& hint)
 {
     return Run(IDM_SAVE_AS, {SelectPassword(password, password, hint), ChooseFile(path)});
 }
 
-std::vector<DialogReport> DocumentTest::Open(const std::string& path, std::vector<DialogResponse> more)
+std::vector<DialogReport> Documents::Open(const std::string& path, std::vector<DialogResponse> more)
 {
     std::vector<DialogResponse> responses{ChooseFile(path)};
     responses.insert(responses.end(), more.begin(), more.end());
     return Run(IDM_OPEN, std::move(responses));
 }
 
-std::vector<DialogReport> DocumentTest::StartWith(const std::wstring& commandLine,
-                                                  std::vector<DialogResponse> responses)
+std::vector<DialogReport> Documents::StartWith(const std::wstring& commandLine, std::vector<DialogResponse> responses)
 {
     DialogResponder responder(uiThread(), nullptr, std::move(responses));
     StartEditor(commandLine.c_str());
     EXPECT_TRUE(PumpUntil([this]() { return app()->runState == RUN_IDLE || app()->runState == RUN_CLOSED; }));
     PumpQueued();
     return responder.Finish();
-}
-
-std::wstring WindowsPath(const char* hostPath)
-{
-    std::wstring path = Wide(hostPath);
-    if (!path.empty() && path[0] == L'/') {
-        path = L"Z:" + path;
-    }
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
 }
