@@ -67,7 +67,7 @@ std::function<std::uint64_t()> writingProgress(const FileReplacement* output)
 // The save pipeline of the editor, writing a stream to standard output
 // (which cannot be read back); a file goes through saveContainerInto instead.
 ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, const char16_t* hint,
-                           const PasswordRecord& password)
+                           const PasswordRecord& password, bool* closedPipe)
 {
     const std::uint64_t length = text.size();
     initHeaderForSave(session, length, hint, chooseShuffleLevel(length), systemTimeAsFileTime());
@@ -82,6 +82,7 @@ ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, 
     ProgressMeter progress("encrypting", length, containerSize(session->header),
                            [target] { return filePosition(target); });
     const ResultCode code = encryptPayload(session, length == 0 ? NOTHING : text.data());
+    *closedPipe = code == RESULT_WRITE_FAILED && isClosedPipeError(lastSystemErrorCode());
     progress.finish(code == RESULT_OK);
     // Standard output belongs to the process.
     session->targetFile = INVALID_FILE;
@@ -134,8 +135,9 @@ int runEncrypt(const CommandLine& line)
     initSession(session.get());
     const char16_t* storedHint = line.hasHint && !hint.empty() ? hint.c_str() : nullptr;
     ResultCode code = RESULT_OK;
+    bool closedPipe = false;
     if (output.isStandardOutput()) {
-        code = encryptToStream(session.get(), text, storedHint, *password);
+        code = encryptToStream(session.get(), text, storedHint, *password, &closedPipe);
     } else {
         // The editor's own save: written beside the target, read back, and
         // only then put in its place.
@@ -148,6 +150,9 @@ int runEncrypt(const CommandLine& line)
     wipeObject(*password);
     teardownSession(session.get());
     output.discard();
+    if (closedPipe) {
+        return EXIT_CLOSED_PIPE;  // the reader went away: nothing to report
+    }
     if (code != RESULT_OK) {
         return reportSaveFailure(*session, code, output.name());
     }
@@ -241,8 +246,7 @@ int runPasswd(const CommandLine& line)
     {
         // The file is replaced as a whole or not at all; an interrupt waits for that.
         DeferredInterrupts deferred;
-        ProgressMeter progress("saving", text->size(), savedSize(text->size()),
-                               writingProgress(output.replacement()));
+        ProgressMeter progress("saving", text->size(), savedSize(text->size()), writingProgress(output.replacement()));
         code = saveContainerInto(session.get(), output.replacement(), text->size() == 0 ? NOTHING : text->data(),
                                  text->size(), password->units, hint.empty() ? nullptr : hint.c_str(),
                                  chooseShuffleLevel(text->size()));

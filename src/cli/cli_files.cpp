@@ -40,17 +40,8 @@ int reportWithReason(ResultCode code, const std::string& name, std::uint32_t sys
 // interrupt cleanup.
 std::string namedBytes(const char16_t* path)
 {
-    std::size_t units = 0;
-    while (path[units] != 0) {
-        ++units;
-    }
-    std::string bytes(3 * units + 1, '\0');
-    std::size_t length = 0;
-    if (!encodeSystemPath(path, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size(), &length)) {
-        return utf16ToUtf8(path);
-    }
-    bytes.resize(length);
-    return bytes;
+    std::string bytes;
+    return systemPathOf(path, &bytes) ? bytes : utf16ToUtf8(path);
 }
 
 // Why a step of the file layer failed, for name; returns the exit status.
@@ -63,8 +54,8 @@ int reportReplaceFailure(std::uint32_t failure, std::uint32_t systemError, const
             return EXIT_OTHER_FAILURE;
         case REPLACE_FAILURE_HARD_LINKS:
             printError(name + ": the file has other hard links, which would keep the old " +
-                       (inPlace ? "password" : "contents") + "; use --force to " +
-                       (inPlace ? "change" : "replace") + " this name only");
+                       (inPlace ? "password" : "contents") + "; use --force to " + (inPlace ? "change" : "replace") +
+                       " this name only");
             return EXIT_OTHER_FAILURE;
         case REPLACE_FAILURE_DIRECTORY:
             printError(name + ": is a directory");
@@ -77,8 +68,9 @@ int reportReplaceFailure(std::uint32_t failure, std::uint32_t systemError, const
             return EXIT_OTHER_FAILURE;
         case REPLACE_FAILURE_SWAPPED:
             reportResult(RESULT_SAVE_FAILED, name);
-            printError(name + ": the folder was changed by someone else while the file was written; "
-                              "the file at this name is not the one written");
+            printError(name +
+                       ": the folder was changed by someone else while the file was written; "
+                       "the file at this name is not the one written");
             return RESULT_SAVE_FAILED;
         default:
             return reportWithReason(RESULT_SAVE_FAILED, name, systemError);
@@ -113,7 +105,7 @@ bool readChunk(FileHandle source, std::uint8_t* buffer, std::size_t count, std::
     std::uint32_t read = 0;
     if (!readFile(source, buffer, static_cast<std::uint32_t>(count), &read)) {
         *got = 0;
-        return isEndOfPipeError(lastSystemErrorCode());
+        return isClosedPipeError(lastSystemErrorCode());
     }
     *got = read;
     return true;
@@ -136,6 +128,7 @@ bool corePath(const std::string& path, std::u16string* out)
     return true;
 }
 
+#ifdef _WIN32
 std::string argumentFromWide(const wchar_t* argument)
 {
     std::string out;
@@ -166,6 +159,7 @@ std::string argumentFromWide(const wchar_t* argument)
     }
     return out;
 }
+#endif
 
 std::uint64_t filePosition(FileHandle file)
 {
@@ -355,8 +349,7 @@ int ContainerInput::open(const std::string& path)
         }
         std::uint32_t written = 0;
         if (!writeFile(file, buffer, static_cast<std::uint32_t>(got), &written) || written != got) {
-            detail = "cannot copy standard input to " + namedBytes(spoolPath_) + ": " +
-                     reasonOf(lastSystemErrorCode());
+            detail = "cannot copy standard input to " + namedBytes(spoolPath_) + ": " + reasonOf(lastSystemErrorCode());
             break;
         }
         size_ += got;
@@ -388,8 +381,8 @@ int OutputFile::open(const std::string& target, bool force, bool privateFile)
         standardOutput_ = true;
         return 0;
     }
-    const std::uint32_t flags = (force ? REPLACE_SPLIT_HARD_LINKS : REPLACE_KEEP_EXISTING) |
-                                (privateFile ? REPLACE_OWNER_ONLY : 0u);
+    const std::uint32_t flags =
+        (force ? REPLACE_SPLIT_HARD_LINKS : REPLACE_KEEP_EXISTING) | (privateFile ? REPLACE_OWNER_ONLY : 0u);
     return begin(target, flags, false);
 }
 

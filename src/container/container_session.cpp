@@ -218,8 +218,7 @@ bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::u
     return file != INVALID_FILE && verifySavedContainerFile(file, text, length, password);
 }
 
-bool verifySavedContainerFile(FileHandle file, const std::uint8_t* text, std::uint64_t length,
-                              const char16_t* password)
+bool verifySavedContainerFile(FileHandle file, const std::uint8_t* text, std::uint64_t length, const char16_t* password)
 {
     // The read-back holds a key schedule of the new password: in locked
     // memory where the system gives it, else on the stack, wiped either way.

@@ -28,8 +28,7 @@ enum ReplaceStep : std::uint32_t {
     REPLACE_STEP_CREATED = 1,        // the temporary file exists and has its mode
     REPLACE_STEP_BEFORE_COMMIT = 2,  // written, flushed and closed; next comes the move
 };
-using ReplaceStepHook = void (*)(std::uint32_t step, const char16_t* temporary, const char16_t* target,
-                                 void* context);
+using ReplaceStepHook = void (*)(std::uint32_t step, const char16_t* temporary, const char16_t* target, void* context);
 
 #ifdef TARNWICK_FAULT_INJECTION
 
@@ -94,9 +93,7 @@ inline constexpr bool injectedSystemSample(SystemSample*)
     return false;
 }
 
-inline constexpr void replaceStepReached(std::uint32_t, const char16_t*, const char16_t*)
-{
-}
+inline constexpr void replaceStepReached(std::uint32_t, const char16_t*, const char16_t*) {}
 
 inline constexpr bool injectedReplaceOutcome(std::uint32_t*)
 {

@@ -73,8 +73,8 @@ FileHandle createTemporaryIn(const char16_t* directory, std::size_t directoryUni
     for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
         makeTemporaryName(directory, directoryUnits, nextTemporarySuffix(), name);
         bool exists = false;
-        const FileHandle file = injectedFailure(FAULT_CREATE) ? INVALID_FILE
-                                                              : createExclusiveFile(name, &exists, systemError);
+        const FileHandle file =
+            injectedFailure(FAULT_CREATE) ? INVALID_FILE : createExclusiveFile(name, &exists, systemError);
         if (file != INVALID_FILE) {
             *path = name;
             return file;
@@ -183,8 +183,7 @@ FileHandle openReplacementForRead(const FileReplacement* replacement)
 
 bool commitReplacement(FileReplacement* replacement)
 {
-    if (replacement->temporary == nullptr ||
-        (replacement->file != INVALID_FILE && !finishReplacement(replacement))) {
+    if (replacement->temporary == nullptr || (replacement->file != INVALID_FILE && !finishReplacement(replacement))) {
         const ReplaceFailure failure = static_cast<ReplaceFailure>(replacement->failure);
         const std::uint32_t systemError = replacement->systemError;
         abandonReplacement(replacement);

@@ -37,14 +37,14 @@ enum ReplaceFlag : std::uint32_t {
 // Why the last step failed.
 enum ReplaceFailure : std::uint32_t {
     REPLACE_FAILURE_NONE = 0,
-    REPLACE_FAILURE_SYSTEM = 1,        // a system call failed; systemError tells why
-    REPLACE_FAILURE_BAD_NAME = 2,      // the name cannot be given to this system exactly as it is
-    REPLACE_FAILURE_DIRECTORY = 3,     // the target is a directory
-    REPLACE_FAILURE_NOT_REGULAR = 4,   // the target is a device, pipe or socket
-    REPLACE_FAILURE_EXISTS = 5,        // REPLACE_KEEP_EXISTING and something is at the target
-    REPLACE_FAILURE_HARD_LINKS = 6,    // the target has other hard links (see REPLACE_SPLIT_HARD_LINKS)
-    REPLACE_FAILURE_SWAPPED = 7,       // the temporary name, or the target after the replacement,
-                                       // no longer led to the file written: someone else changed the folder
+    REPLACE_FAILURE_SYSTEM = 1,       // a system call failed; systemError tells why
+    REPLACE_FAILURE_BAD_NAME = 2,     // the name cannot be given to this system exactly as it is
+    REPLACE_FAILURE_DIRECTORY = 3,    // the target is a directory
+    REPLACE_FAILURE_NOT_REGULAR = 4,  // the target is a device, pipe or socket
+    REPLACE_FAILURE_EXISTS = 5,       // REPLACE_KEEP_EXISTING and something is at the target
+    REPLACE_FAILURE_HARD_LINKS = 6,   // the target has other hard links (see REPLACE_SPLIT_HARD_LINKS)
+    REPLACE_FAILURE_SWAPPED = 7,      // the temporary name, or the target after the replacement,
+                                      // no longer led to the file written: someone else changed the folder
 };
 
 // The file identity the system keeps: device and inode, or volume serial and file index.
@@ -54,15 +54,15 @@ struct FileIdentity {
 };
 
 struct FileReplacement {
-    FileHandle file;           // the temporary file while it is written; INVALID_FILE otherwise
-    char16_t* target;          // the real target (the named path with its links followed)
-    char16_t* temporary;       // the temporary file beside it; null when none exists
-    std::uint32_t flags;       // ReplaceFlag bits
-    std::uint32_t failure;     // ReplaceFailure of the last step that failed
-    std::uint32_t systemError; // errno or GetLastError of that step (0 when none)
-    FileIdentity written;      // identity of the temporary file
-    bool targetExisted;        // something was at the real target when the replacement began
-    std::uint32_t targetMode;  // its permission bits, owner and group (POSIX)
+    FileHandle file;            // the temporary file while it is written; INVALID_FILE otherwise
+    char16_t* target;           // the real target (the named path with its links followed)
+    char16_t* temporary;        // the temporary file beside it; null when none exists
+    std::uint32_t flags;        // ReplaceFlag bits
+    std::uint32_t failure;      // ReplaceFailure of the last step that failed
+    std::uint32_t systemError;  // errno or GetLastError of that step (0 when none)
+    FileIdentity written;       // identity of the temporary file
+    bool targetExisted;         // something was at the real target when the replacement began
+    std::uint32_t targetMode;   // its permission bits, owner and group (POSIX)
     std::uint32_t targetOwner;
     std::uint32_t targetGroup;
 };
@@ -107,9 +107,9 @@ bool isSameIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // The error number of the last failed platform call (errno or GetLastError).
 std::uint32_t lastSystemErrorCode();
-// True when a failed read's error number means only that the writer of a
-// pipe has closed it: the end of the data (Windows; never on Linux).
-bool isEndOfPipeError(std::uint32_t code);
+// True when an error number means that the other end of a pipe is closed:
+// for a write, the reader went away; for a read (Windows), the data ended.
+bool isClosedPipeError(std::uint32_t code);
 
 // The system's own words for an error number (errno or GetLastError), as UTF-8
 // into out (capacity bytes, NUL-terminated). Returns out.

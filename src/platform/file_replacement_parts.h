@@ -21,6 +21,10 @@ bool applyReplacementMode(FileReplacement* replacement);
 bool identifyName(const char16_t* path, FileIdentity* identity);
 // Moves the temporary file into the target's place (see commitReplacement).
 bool moveIntoPlace(FileReplacement* replacement);
+#ifdef _WIN32
+// replaceFile without its fault check (the layer's commit makes its own).
+bool replaceWithRecovery(const char16_t* target, const char16_t* source);
+#endif
 // After the move: true when the target is the file written, where the
 // system can tell (the identity of a replaced file may change on Windows).
 bool targetIsWritten(const FileReplacement* replacement);

@@ -14,7 +14,7 @@
 
 #include "platform/file_replacement.h"
 #include "platform/file_replacement_parts.h"
-#include "platform/posix_path.h"
+#include "platform/system_path.h"
 
 namespace {
 
@@ -61,9 +61,9 @@ std::uint32_t lastSystemErrorCode()
     return static_cast<std::uint32_t>(errno);
 }
 
-bool isEndOfPipeError(std::uint32_t)
+bool isClosedPipeError(std::uint32_t code)
 {
-    return false;
+    return code == EPIPE;
 }
 
 bool resolveReplacementTarget(FileReplacement* replacement, const char16_t* path)

@@ -81,9 +81,9 @@ std::uint32_t lastSystemErrorCode()
     return GetLastError();
 }
 
-bool isEndOfPipeError(std::uint32_t code)
+bool isClosedPipeError(std::uint32_t code)
 {
-    return code == ERROR_BROKEN_PIPE;
+    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA;
 }
 
 bool resolveReplacementTarget(FileReplacement* replacement, const char16_t* path)
@@ -199,12 +199,12 @@ bool moveIntoPlace(FileReplacement* replacement)
             const DWORD error = GetLastError();
             return fail(replacement,
                         error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? REPLACE_FAILURE_EXISTS
-                                                                                     : REPLACE_FAILURE_SYSTEM,
+                                                                                    : REPLACE_FAILURE_SYSTEM,
                         error);
         }
         return true;
     }
-    return replaceFile(replacement->target, replacement->temporary) ||
+    return replaceWithRecovery(replacement->target, replacement->temporary) ||
            fail(replacement, REPLACE_FAILURE_SYSTEM, GetLastError());
 }
 

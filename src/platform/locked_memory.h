@@ -71,9 +71,7 @@ private:
 template <class T>
 class LockedRecord {
 public:
-    LockedRecord() : record_(static_cast<T*>(allocateLockedPages(sizeof(T), nullptr)))
-    {
-    }
+    LockedRecord() : record_(static_cast<T*>(allocateLockedPages(sizeof(T), nullptr))) {}
     ~LockedRecord()
     {
         releaseLockedPages(record_, sizeof(T));

@@ -18,7 +18,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
-#include "platform/posix_path.h"
+#include "platform/system_path.h"
 
 namespace {
 

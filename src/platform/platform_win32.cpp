@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/fault_injection.h"
+#include "platform/file_replacement_parts.h"
 #include "platform/platform.h"
 #include "platform/system_path.h"
 
@@ -46,7 +47,6 @@ std::uint64_t fromFileTime(const FILETIME& time)
 {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
-
 
 bool moveFile(const char16_t* source, const char16_t* target)
 {
@@ -252,8 +252,12 @@ bool pathExists(const char16_t* path)
 
 bool replaceFile(const char16_t* target, const char16_t* source)
 {
-    if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr || refusedPath(target) ||
-        refusedPath(source)) {
+    return !injectedFailure(FAULT_REPLACE) && replaceWithRecovery(target, source);
+}
+
+bool replaceWithRecovery(const char16_t* target, const char16_t* source)
+{
+    if (target == nullptr || source == nullptr || refusedPath(target) || refusedPath(source)) {
         return false;
     }
     const DWORD attributes = GetFileAttributesW(widePath(target));
@@ -268,7 +272,8 @@ bool replaceFile(const char16_t* target, const char16_t* source)
     }
     // The replacement takes the target's visible attributes first, so they
     // survive even where ReplaceFileW does not merge them.
-    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const DWORD kept =
+        attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (kept != 0) {
         SetFileAttributesW(widePath(source), kept);
     }

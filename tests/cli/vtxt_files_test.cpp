@@ -149,8 +149,7 @@ TEST_F(VtxtFiles, PasswdRefusesToSplitHardLinksUnlessForced)
     EXPECT_EQ(textOf(path("doc.vtxt"), key()), "shared text");
     EXPECT_EQ(fs::hard_link_count(path("doc.vtxt")), 2u);
 
-    run = runVtxt(
-        {"passwd", path("doc.vtxt"), "--password-file", key(), "--new-password-file", otherKey(), "--force"});
+    run = runVtxt({"passwd", path("doc.vtxt"), "--password-file", key(), "--new-password-file", otherKey(), "--force"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(textOf(path("doc.vtxt"), otherKey()), "shared text");
     EXPECT_EQ(textOf(path("other-name.vtxt"), key()), "shared text");
@@ -187,8 +186,7 @@ TEST_F(VtxtFiles, NamesThatAreNotUtf8WorkForEveryCommand)
 
 // Runs vtxt with standard input from a file and standard output to a pipe
 // whose reader can go away at once; returns the wait status.
-int runWithStreams(const std::vector<std::string>& args, const std::string& input, bool closeReader,
-                   std::string* error)
+int runWithStreams(const std::vector<std::string>& args, const std::string& input, bool closeReader, std::string* error)
 {
     int errorPipe[2];
     int outputPipe[2];
@@ -238,9 +236,8 @@ TEST_F(VtxtFiles, RefusesToDecryptStandardInputOntoItsOwnFile)
     encrypt("keep me", path("self.vtxt"));
     const std::vector<std::uint8_t> before = readBytes(path("self.vtxt"));
     std::string error;
-    const int status = runWithStreams(
-        {"decrypt", "-", "-o", path("self.vtxt"), "--force", "--password-file", key()}, path("self.vtxt"), false,
-        &error);
+    const int status = runWithStreams({"decrypt", "-", "-o", path("self.vtxt"), "--force", "--password-file", key()},
+                                      path("self.vtxt"), false, &error);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1) << error;
     EXPECT_NE(error.find("the output is the input file"), std::string::npos) << error;
@@ -253,8 +250,15 @@ TEST_F(VtxtFiles, ClosedPipeEndsOutputQuietly)
 {
     encrypt(std::string(4 << 20, 'x'), path("big.vtxt"));
     std::string error;
-    const int status = runWithStreams({"cat", path("big.vtxt"), "--password-file", key()}, key(), true, &error);
+    int status = runWithStreams({"cat", path("big.vtxt"), "--password-file", key()}, key(), true, &error);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 141);
+    EXPECT_TRUE(error.empty()) << error;
+    // A container streamed to standard output ends the same way.
+    writeBytes(path("plain.txt"), std::vector<std::uint8_t>(4 << 20, 'y'));
+    error.clear();
+    status = runWithStreams({"encrypt", path("plain.txt"), "-o", "-", "--password-file", key()}, key(), true, &error);
+    ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 141);
     EXPECT_TRUE(error.empty()) << error;
 }

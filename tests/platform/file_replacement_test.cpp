@@ -17,6 +17,7 @@
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
 #include "platform/file_replacement.h"
+#include "platform/system_path.h"
 #include "support/test_support.h"
 
 namespace {
@@ -164,12 +165,13 @@ TEST_F(FileLayer, SecondHandleReadsTheFileWhileItIsWritten)
 // ---- links --------------------------------------------------------------
 
 // Makes name a symbolic link to target (relative); false when this system or
-// this user cannot.
+// this user cannot. (Wine 8 reports success for CreateSymbolicLinkW and makes
+// nothing, so the link is looked for afterwards.)
 bool makeSymbolicLink(const std::string& target, const std::string& name)
 {
     std::error_code error;
     std::filesystem::create_symlink(std::filesystem::u8path(target), std::filesystem::u8path(name), error);
-    return !error;
+    return !error && std::filesystem::is_symlink(std::filesystem::symlink_status(std::filesystem::u8path(name), error));
 }
 
 bool makeHardLink(const std::string& existing, const std::string& name)
@@ -342,14 +344,62 @@ TEST(PlatformReplace, NeverChangesTheModeOfWhatASourceLinkLeadsTo)
 }
 #endif
 
+// ---- exact names ---------------------------------------------------------
+
+#ifndef _WIN32
+// The name of the file acted on is the name given: an overlong "../" in a
+// file name reaches the system as its own bytes.
+TEST_F(FileLayer, OverlongDotsNameTheirOwnFile)
+{
+    const std::string inner = joinPath(directory, "inner");
+    std::filesystem::create_directory(inner);
+    writeBytes(joinPath(directory, "victim.vtxt"), {'v'});
+    const Bytes name{0xC0, 0xAE, 0xC0, 0xAE, 0xC0, 0xAF, 'v', 'i', 'c', 't', 'i', 'm', '.', 'v', 't', 'x', 't'};
+    const Bytes folder(inner.begin(), inner.end());
+    Bytes full = folder;
+    full.push_back('/');
+    full.insert(full.end(), name.begin(), name.end());
+    std::u16string path(full.size() + 1, u'\0');
+    path.resize(decodeSystemPath(full.data(), full.size(), path.data()));
+
+    ASSERT_TRUE(beginReplacement(&replacement, path.c_str(), 0));
+    std::uint32_t written = 0;
+    const std::uint8_t bytes[] = {'n'};
+    ASSERT_TRUE(writeFile(replacement.file, bytes, 1, &written));
+    ASSERT_TRUE(finishReplacement(&replacement));
+    ASSERT_TRUE(commitReplacement(&replacement));
+    EXPECT_EQ(readBytes(joinPath(directory, "victim.vtxt")), (Bytes{'v'}));
+    const std::string exact(full.begin(), full.end());
+    EXPECT_EQ(readBytes(exact), (Bytes{'n'}));
+    const FileHandle file = openFileForRead(path.c_str());
+    ASSERT_NE(file, INVALID_FILE);
+    closeFile(file);
+}
+#else
+TEST_F(FileLayer, UnpairedSurrogatesAreRefusedBeforeTheSystemSeesThem)
+{
+    writeBytes(joinPath(directory, "ab.vtxt"), {'v'});
+    std::u16string path = toUtf16(joinPath(directory, "a"));
+    path += char16_t(0xD800);
+    path += u"b.vtxt";
+    EXPECT_EQ(openFileForRead(path.c_str()), INVALID_FILE);
+    EXPECT_EQ(lastSystemErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_NAME));
+    EXPECT_EQ(createNewFile(path.c_str()), INVALID_FILE);
+    EXPECT_FALSE(deleteFile(path.c_str()));
+    EXPECT_EQ(readBytes(joinPath(directory, "ab.vtxt")), (Bytes{'v'}));
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"ab.vtxt"});
+}
+#endif
+
+
 // ---- ReplaceFileW outcomes (Windows) ------------------------------------
 
 #ifdef _WIN32
 struct ReplaceOutcomeCase {
     const char* name;
-    DWORD error;          // what ReplaceFileW fails with, the files left as documented
-    bool moveFails;       // the moves that settle the failure fail as well
-    bool newFileWins;     // afterwards the new file is at the target (else the old one)
+    DWORD error;       // what ReplaceFileW fails with, the files left as documented
+    bool moveFails;    // the moves that settle the failure fail as well
+    bool newFileWins;  // afterwards the new file is at the target (else the old one)
 };
 
 class ReplaceFileOutcome : public FileLayer, public ::testing::WithParamInterface<ReplaceOutcomeCase> {};
@@ -376,8 +426,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReplaceOutcomeCase{"UnableToRemoveReplaced", ERROR_UNABLE_TO_REMOVE_REPLACED, false, false},
                       ReplaceOutcomeCase{"UnableToMoveReplacement", ERROR_UNABLE_TO_MOVE_REPLACEMENT, false, false},
                       ReplaceOutcomeCase{"UnableToMoveReplacement2", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, false, true},
-                      ReplaceOutcomeCase{"UnableToMoveReplacement2ThenMoveFails",
-                                         ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true, false},
+                      ReplaceOutcomeCase{"UnableToMoveReplacement2ThenMoveFails", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
+                                         true, false},
                       ReplaceOutcomeCase{"TargetVanished", ERROR_FILE_NOT_FOUND, false, true},
                       ReplaceOutcomeCase{"SharingViolation", ERROR_SHARING_VIOLATION, false, false},
                       ReplaceOutcomeCase{"AccessDenied", ERROR_ACCESS_DENIED, false, false}),

@@ -1,20 +1,12 @@
 // Paths reach the system exactly: every byte string is a name of its own, and
 // no two names (an overlong form and "../", say) become one.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "platform/file_replacement.h"
-#include "platform/platform.h"
 #include "platform/system_path.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -56,19 +48,20 @@ TEST_P(SystemPathTable, DecodesToExactlyTheseUnitsAndBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, SystemPathTable,
-    ::testing::Values(
-        PathCase{"Ascii", {'a', '/', 'b'}, u"a/b"},
-        PathCase{"TwoThreeFourBytes", {0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80}, u"\u00E9\u20AC\U0001F600"},
-        // Overlong forms of '.', '.', '/' stay three bytes of their own: never "../".
-        PathCase{"OverlongDotDotSlash",
-                 {0xC0, 0xAE, 0xC0, 0xAE, 0xC0, 0xAF, 'v'},
-                 {0xDCC0, 0xDCAE, 0xDCC0, 0xDCAE, 0xDCC0, 0xDCAF, u'v'}},
-        PathCase{"Latin1", {'c', 'a', 'f', 0xE9}, {u'c', u'a', u'f', 0xDCE9}},
-        PathCase{"EncodedSurrogate", {0xED, 0xA0, 0x80}, {0xDCED, 0xDCA0, 0xDC80}},
-        PathCase{"AboveUnicode", {0xF4, 0x90, 0x80, 0x80}, {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},
-        PathCase{"CutSequence", {0xE2, 0x82, 'x'}, {0xDCE2, 0xDC82, u'x'}},
-        PathCase{"StrayContinuation", {0x80, 0xBF}, {0xDC80, 0xDCBF}},
-        PathCase{"OverlongFourByte", {0xF0, 0x80, 0x80, 0xAF}, {0xDCF0, 0xDC80, 0xDC80, 0xDCAF}}),
+    ::testing::Values(PathCase{"Ascii", {'a', '/', 'b'}, u"a/b"},
+                      PathCase{"TwoThreeFourBytes",
+                               {0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80},
+                               u"\u00E9\u20AC\U0001F600"},
+                      // Overlong forms of '.', '.', '/' stay three bytes of their own: never "../".
+                      PathCase{"OverlongDotDotSlash",
+                               {0xC0, 0xAE, 0xC0, 0xAE, 0xC0, 0xAF, 'v'},
+                               {0xDCC0, 0xDCAE, 0xDCC0, 0xDCAE, 0xDCC0, 0xDCAF, u'v'}},
+                      PathCase{"Latin1", {'c', 'a', 'f', 0xE9}, {u'c', u'a', u'f', 0xDCE9}},
+                      PathCase{"EncodedSurrogate", {0xED, 0xA0, 0x80}, {0xDCED, 0xDCA0, 0xDC80}},
+                      PathCase{"AboveUnicode", {0xF4, 0x90, 0x80, 0x80}, {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},
+                      PathCase{"CutSequence", {0xE2, 0x82, 'x'}, {0xDCE2, 0xDC82, u'x'}},
+                      PathCase{"StrayContinuation", {0x80, 0xBF}, {0xDC80, 0xDCBF}},
+                      PathCase{"OverlongFourByte", {0xF0, 0x80, 0x80, 0xAF}, {0xDCF0, 0xDC80, 0xDC80, 0xDCAF}}),
     [](const ::testing::TestParamInfo<PathCase>& entry) { return std::string(entry.param.name); });
 
 TEST(SystemPath, RefusesUnitsThatStandForNoBytes)
@@ -114,7 +107,7 @@ TEST(SystemPath, EveryByteStringRoundTrips)
 TEST(SystemPath, EveryAcceptedUnitStringRoundTrips)
 {
     std::mt19937 generator(99);
-    const char16_t interesting[] = {u'a', u'/', u'.', 0x00E9, 0xD800, 0xDBFF, 0xDC00, 0xDC80, 0xDCC3,
+    const char16_t interesting[] = {u'a',   u'/',   u'.',   0x00E9, 0xD800, 0xDBFF, 0xDC00, 0xDC80, 0xDCC3,
                                     0xDCA9, 0xDCFF, 0xDFFF, 0xFFFF, 0xDCE2, 0xDC82, 0xDCAC, 0x20AC};
     int accepted = 0;
     for (int round = 0; round < 20000; ++round) {
@@ -131,65 +124,5 @@ TEST(SystemPath, EveryAcceptedUnitStringRoundTrips)
     }
     EXPECT_GT(accepted, 1000);
 }
-
-class ExactNames : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        directory = makeTempDir("exact-names");
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::u8path(directory), ignored);
-    }
-    std::string directory;
-};
-
-#ifndef _WIN32
-// The name of the file acted on is the name given: an overlong "../" in a
-// file name reaches the system as its own bytes.
-TEST_F(ExactNames, OverlongDotsNameTheirOwnFile)
-{
-    const std::string inner = joinPath(directory, "inner");
-    std::filesystem::create_directory(inner);
-    writeBytes(joinPath(directory, "victim.vtxt"), {'v'});
-    const Bytes name{0xC0, 0xAE, 0xC0, 0xAE, 0xC0, 0xAF, 'v', 'i', 'c', 't', 'i', 'm', '.', 'v', 't', 'x', 't'};
-    const Bytes folder(inner.begin(), inner.end());
-    Bytes full = folder;
-    full.push_back('/');
-    full.insert(full.end(), name.begin(), name.end());
-    const std::u16string path = decoded(full);
-
-    FileReplacement replacement;
-    initReplacement(&replacement);
-    ASSERT_TRUE(beginReplacement(&replacement, path.c_str(), 0));
-    std::uint32_t written = 0;
-    const std::uint8_t bytes[] = {'n'};
-    ASSERT_TRUE(writeFile(replacement.file, bytes, 1, &written));
-    ASSERT_TRUE(finishReplacement(&replacement));
-    ASSERT_TRUE(commitReplacement(&replacement));
-    EXPECT_EQ(readBytes(joinPath(directory, "victim.vtxt")), (Bytes{'v'}));
-    const std::string exact(full.begin(), full.end());
-    EXPECT_EQ(readBytes(exact), (Bytes{'n'}));
-    const FileHandle file = openFileForRead(path.c_str());
-    ASSERT_NE(file, INVALID_FILE);
-    closeFile(file);
-}
-#else
-TEST_F(ExactNames, UnpairedSurrogatesAreRefusedBeforeTheSystemSeesThem)
-{
-    writeBytes(joinPath(directory, "ab.vtxt"), {'v'});
-    std::u16string path = toUtf16(joinPath(directory, "a"));
-    path += char16_t(0xD800);
-    path += u"b.vtxt";
-    EXPECT_EQ(openFileForRead(path.c_str()), INVALID_FILE);
-    EXPECT_EQ(lastSystemErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_NAME));
-    EXPECT_EQ(createNewFile(path.c_str()), INVALID_FILE);
-    EXPECT_FALSE(deleteFile(path.c_str()));
-    EXPECT_EQ(readBytes(joinPath(directory, "ab.vtxt")), (Bytes{'v'}));
-    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"ab.vtxt"});
-}
-#endif
 
 }  // namespace

@@ -39,8 +39,9 @@ std::uint64_t field(const Bytes& bytes, std::size_t offset, std::size_t width)
         ADD_FAILURE() << "read past the end of the file at " << offset;
         return 0;
     }
-    return width == 2 ? loadLe16(bytes.data() + offset)
-                      : width == 4 ? loadLe32(bytes.data() + offset) : loadLe64(bytes.data() + offset);
+    return width == 2   ? loadLe16(bytes.data() + offset)
+           : width == 4 ? loadLe32(bytes.data() + offset)
+                        : loadLe64(bytes.data() + offset);
 }
 
 #ifndef _WIN32
@@ -64,7 +65,12 @@ struct ElfFacts {
 ElfFacts readElf(const Bytes& elf)
 {
     ElfFacts facts;
-    if (elf.size() < 64 || std::memcmp(elf.data(), "\x7F" "ELF", 4) != 0 || elf[4] != 2) {
+    if (elf.size() < 64 ||
+        std::memcmp(elf.data(),
+                    "\x7F"
+                    "ELF",
+                    4) != 0 ||
+        elf[4] != 2) {
         ADD_FAILURE() << "not an ELF64 file";
         return facts;
     }
@@ -100,8 +106,7 @@ ElfFacts readElf(const Bytes& elf)
         const std::uint64_t symbols = field(elf, at + 24, 8);
         const std::uint64_t symbolsSize = field(elf, at + 32, 8);
         const std::uint64_t symbolSize = field(elf, at + 56, 8);
-        const std::size_t strings =
-            static_cast<std::size_t>(sections + field(elf, at + 40, 4) * sectionSize);
+        const std::size_t strings = static_cast<std::size_t>(sections + field(elf, at + 40, 4) * sectionSize);
         const std::uint64_t names = field(elf, strings + 24, 8);
         for (std::uint64_t s = symbols; symbolSize != 0 && s + symbolSize <= symbols + symbolsSize; s += symbolSize) {
             const std::size_t name = static_cast<std::size_t>(names + field(elf, static_cast<std::size_t>(s), 4));
