@@ -118,12 +118,15 @@ ResultCode writeVerifiedContainer(ContainerSession* session, FileReplacement* ou
     session->targetFile = output->file;
     generateParameters(session);
     if (setupKey(session, password) != RESULT_OK || encryptPayload(session, text) != RESULT_OK) {
+        // The system's reason for a failed write, before the clean-up can change it.
+        session->saveSystemError = session->result == RESULT_WRITE_FAILED ? lastSystemErrorCode() : 0;
         return abandonSave(session, output);
     }
     session->targetFile = INVALID_FILE;
     // Every byte must be on the disk before the new file takes the target's
     // name; a close can report a write that failed late.
     if (!finishReplacement(output)) {
+        session->saveSystemError = output->systemError;
         session->result = RESULT_WRITE_FAILED;
         return abandonSave(session, output);
     }

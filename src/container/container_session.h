@@ -21,11 +21,12 @@ struct ContainerSession {
     std::uint8_t shortBlock[SHORT_TEXT_SIZE];
     FileHandle sourceFile;
     FileHandle targetFile;
-    // Why the file step of the last save failed: a ReplaceFailure
-    // (platform/file_replacement.h) and the system's error number, both 0
-    // when the save succeeded or failed elsewhere. Callers that can say more
-    // than the result code (a refused hard link, a name the system cannot
-    // take, the system's reason) read them after a save.
+    // Why the last save failed: the ReplaceFailure of its file step
+    // (platform/file_replacement.h; 0 when the save succeeded or failed
+    // elsewhere) and the system's error number of a failed file step or
+    // write (0 when none). Callers that can say more than the result code (a
+    // refused hard link, a name the system cannot take, the system's reason)
+    // read them after a save.
     std::uint32_t saveFailure;
     std::uint32_t saveSystemError;
 };
