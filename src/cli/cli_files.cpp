@@ -412,11 +412,6 @@ int OutputFile::begin(const std::string& target, std::uint32_t flags, bool inPla
     return 0;
 }
 
-FileHandle OutputFile::handle() const
-{
-    return standardOutput_ ? standardOutputFile() : replacement_.file;
-}
-
 int OutputFile::write(const void* bytes, std::size_t count)
 {
     if (standardOutput_) {

@@ -95,8 +95,6 @@ public:
     // Appends bytes; returns 0 or the exit status after printing the reason
     // (EXIT_CLOSED_PIPE, silently, when the reader of standard output is gone).
     int write(const void* bytes, std::size_t count);
-    // The file to write to: standard output, or the temporary file.
-    FileHandle handle() const;
     bool isStandardOutput() const
     {
         return standardOutput_;

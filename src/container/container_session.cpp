@@ -195,10 +195,15 @@ ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output,
                              std::uint64_t length, const char16_t* password, const char16_t* hint,
                              std::uint32_t shuffleLevel)
 {
-    if (checkSaveArguments(session, text, length, output->target) != RESULT_OK ||
-        (output->temporary == nullptr && finish(session, RESULT_SAVE_FAILED) != RESULT_OK)) {
+    if (checkSaveArguments(session, text, length, output->target) != RESULT_OK) {
         abandonReplacement(output);
         return session->result;
+    }
+    // A replacement that did not begin has no file to write into.
+    if (output->temporary == nullptr) {
+        abandonReplacement(output);
+        teardownSession(session);
+        return finish(session, RESULT_SAVE_FAILED);
     }
     initHeaderForSave(session, length, hint, shuffleLevel, systemTimeAsFileTime());
     session->result = RESULT_OK;

@@ -391,7 +391,6 @@ TEST_F(FileLayer, UnpairedSurrogatesAreRefusedBeforeTheSystemSeesThem)
 }
 #endif
 
-
 // ---- ReplaceFileW outcomes (Windows) ------------------------------------
 
 #ifdef _WIN32
