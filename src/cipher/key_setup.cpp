@@ -57,15 +57,6 @@ struct KeySetupScratch {
     std::uint8_t keyDigest[MAX_DIGEST_WORDS * 4];
 };
 
-// The locked scratch of this thread, null when the system gives none. Kept
-// (wiped after each use) for the thread's life: locking fresh pages for each
-// key setup costs a good part of a fast setup itself.
-KeySetupScratch* lockedKeySetupScratch()
-{
-    thread_local LockedRecord<KeySetupScratch> scratch;
-    return scratch.get();
-}
-
 // UTF-8 of the password, cut to limit bytes (the cut may split a sequence).
 std::size_t encodePassword(const char16_t* password, std::size_t limit, KeySetupScratch* scratch)
 {
@@ -379,9 +370,9 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
 
     // The password's bytes and their digests: in locked memory where the
     // system gives it, else on the stack; wiped either way.
+    LockedRecord<KeySetupScratch> lockedScratch;
     KeySetupScratch stackScratch;
-    KeySetupScratch* locked = lockedKeySetupScratch();
-    KeySetupScratch& scratch = locked != nullptr ? *locked : stackScratch;
+    KeySetupScratch& scratch = lockedScratch ? *lockedScratch : stackScratch;
     std::memset(&scratch, 0, sizeof scratch);
 
     const std::size_t passwordLength = encodePassword(password, scheme.passwordLimit, &scratch);
