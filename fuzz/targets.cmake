@@ -9,5 +9,6 @@ set(TARNWICK_FUZZ_TARGETS
     container_text_chain
     header_reader
     open_container
+    system_path
     round_trip)
 set(TARNWICK_FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)

@@ -2,6 +2,7 @@
 # fuzz/targets.cmake).
 FUZZ_TARGETS=(decode_utf8 detect_encoding expand_line_breaks repair_surrogates plain_file_chain
               container_text_chain header_reader open_container round_trip)
+FUZZ_TARGETS+=(system_path)
 
 # Inputs longer than this add run time, not paths.
 fuzz_max_len() {

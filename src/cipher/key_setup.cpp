@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "container/container_session.h"
+#include "platform/locked_memory.h"
 #include "platform/secure_wipe.h"
 #include "text/text_encoding.h"
 
@@ -367,7 +368,11 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
     const std::uint32_t mask = scheme.tableMask;
     state.tableMask = mask;
 
-    KeySetupScratch scratch;
+    // The password's bytes and their digests: in locked memory where the
+    // system gives it, else on the stack; wiped either way.
+    LockedRecord<KeySetupScratch> lockedScratch;
+    KeySetupScratch stackScratch;
+    KeySetupScratch& scratch = lockedScratch ? *lockedScratch : stackScratch;
     std::memset(&scratch, 0, sizeof scratch);
 
     const std::size_t passwordLength = encodePassword(password, scheme.passwordLimit, &scratch);

@@ -46,7 +46,7 @@ unsigned optionsOf(Command command)
         case Command::Verify:
             return OPT_PASSWORD | OPT_ASK_PASSWORD;
         case Command::Passwd:
-            return OPT_HINT | OPT_KEEP_HINT | OPT_PASSWORD | OPT_NEW_PASSWORD;
+            return OPT_HINT | OPT_KEEP_HINT | OPT_PASSWORD | OPT_NEW_PASSWORD | OPT_FORCE;
         case Command::None:
             break;
     }
@@ -384,7 +384,7 @@ std::string usageText(Command command)
             return "usage: vtxt verify FILE [--ask-password | --password-file FILE]\n";
         case Command::Passwd:
             return "usage: vtxt passwd FILE [--hint TEXT | --keep-hint] [--password-file FILE]\n"
-                   "                   [--new-password-file FILE]\n";
+                   "                   [--new-password-file FILE] [--force]\n";
         case Command::None:
             break;
     }
@@ -459,6 +459,8 @@ std::string helpText(Command command)
                 "disk in clear. Without --hint or --keep-hint the new file has no hint.\n\n"
                 "  --hint TEXT            the new hint (at most 127 characters)\n"
                 "  --keep-hint            keep the current hint\n"
+                "  -f, --force            change a file that has other hard links (they keep\n"
+                "                         the old contents and password)\n"
                 "  --password-file FILE   the current password from the first line of FILE\n"
 #ifndef _WIN32
                 "  --password-fd N        the current password from descriptor N\n"

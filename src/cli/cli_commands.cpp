@@ -1,7 +1,7 @@
 #include "cli/cli_commands.h"
 
 #include <cstring>
-#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "cli/cli_cleanup.h"
@@ -34,24 +34,6 @@ bool takeHint(const CommandLine& line, std::u16string* hint)
     return true;
 }
 
-// Refuses, before any password is asked, an output the run could not write.
-int checkOutputTarget(const CommandLine& line, const std::string& output)
-{
-    if (output == "-") {
-        return 0;
-    }
-    if (line.input != "-" && isSameFile(line.input, output)) {
-        printError(output + ": the output is the input file; write to another file");
-        return EXIT_OTHER_FAILURE;
-    }
-    std::uint64_t size = 0;
-    if (!line.force && sizeOfFile(output, &size)) {
-        printError(output + ": the output file exists; use --force to replace it");
-        return EXIT_OTHER_FAILURE;
-    }
-    return 0;
-}
-
 // The container bytes that encryptPayload writes for a header.
 std::uint64_t containerSize(const ContainerHeader& header)
 {
@@ -70,59 +52,39 @@ std::uint64_t savedSize(std::uint64_t length)
     return HEADER_SIZE + plain + BLOCK_HEADER_SIZE * ((plain + block - 1) / block) + PAYLOAD_TRAILER_SIZE;
 }
 
-// How far an in-place save has got: the size of the save's temporary file
-// (".~vt....tmp") beside the target. Only for the progress display.
-std::uint64_t temporaryFileSize(const std::string& directory)
+// A progress sample of a save: how far the writing of the file has got (the
+// largest position seen, so that the read-back does not count down again).
+std::function<std::uint64_t()> writingProgress(const FileReplacement* output)
 {
-    namespace fs = std::filesystem;
-    static const fs::path::string_type prefix = fs::path(".~vt").native();
-    static const fs::path::string_type suffix = fs::path(".tmp").native();
-    std::error_code error;
-    std::uint64_t largest = 0;
-    fs::directory_iterator entry(fs::u8path(directory.empty() ? std::string(".") : directory), error);
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const fs::path::string_type name = entry->path().filename().native();
-        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            std::error_code sizeError;
-            const std::uint64_t size = entry->file_size(sizeError);
-            if (!sizeError && size > largest) {
-                largest = size;
-            }
-        }
-    }
-    return largest;
+    const FileHandle file = output->file;
+    return [file, furthest = std::uint64_t{0}]() mutable {
+        const std::uint64_t position = filePosition(file);
+        furthest = position > furthest ? position : furthest;
+        return furthest;
+    };
 }
 
-// The save pipeline of the editor, writing into an output the tool controls
-// (a temporary file beside the target, or standard output).
-ResultCode encryptInto(ContainerSession* session, OutputFile* output, const SecureBuffer& text, const char16_t* hint,
-                       const PasswordRecord& password)
+// The save pipeline of the editor, writing a stream to standard output
+// (which cannot be read back); a file goes through saveContainerInto instead.
+ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, const char16_t* hint,
+                           const PasswordRecord& password, bool* closedPipe)
 {
     const std::uint64_t length = text.size();
     initHeaderForSave(session, length, hint, chooseShuffleLevel(length), systemTimeAsFileTime());
     session->result = RESULT_OK;
-    if (!output->isStandardOutput()) {
-        const std::uint64_t plain = headerPlainSize(session->header);
-        std::uint64_t freeBytes = 0;
-        const std::u16string directory = corePath(directoryOf(output->target()));
-        if (diskFreeBytes(directory.c_str(), &freeBytes) && (freeBytes < plain || freeBytes - plain < 1048576)) {
-            session->result = RESULT_DISK_FULL;
-            return session->result;
-        }
-    }
-    session->targetFile = output->handle();
+    const FileHandle target = standardOutputFile();
+    session->targetFile = target;
     generateParameters(session);
     if (setupKey(session, password.units) != RESULT_OK) {
         session->targetFile = INVALID_FILE;
         return session->result;
     }
-    const FileHandle target = output->handle();
     ProgressMeter progress("encrypting", length, containerSize(session->header),
                            [target] { return filePosition(target); });
     const ResultCode code = encryptPayload(session, length == 0 ? NOTHING : text.data());
+    *closedPipe = code == RESULT_WRITE_FAILED && isClosedPipeError(lastSystemErrorCode());
     progress.finish(code == RESULT_OK);
-    // The output belongs to the caller, which flushes, closes and renames it.
+    // Standard output belongs to the process.
     session->targetFile = INVALID_FILE;
     return code;
 }
@@ -139,7 +101,13 @@ int runEncrypt(const CommandLine& line)
         printError("refusing to write a container to a terminal; give -o FILE or redirect the output");
         return EXIT_OTHER_FAILURE;
     }
-    if (const int status = checkOutputTarget(line, line.output); status != 0) {
+    if (refuseOutputOverInput(line.input, line.output)) {
+        return EXIT_OTHER_FAILURE;
+    }
+    // Created before the text is read and the password asked: an output the
+    // run cannot write is refused first.
+    OutputFile output;
+    if (const int status = output.open(line.output, line.force, false); status != 0) {
         return status;
     }
     const std::string name = line.input == "-" ? std::string("standard input") : line.input;
@@ -164,46 +132,44 @@ int runEncrypt(const CommandLine& line)
     if (const int status = readNewPassword(line.password, "Password", password.get()); status != 0) {
         return status;
     }
-    OutputFile output;
-    if (const int status = output.open(line.output, line.force, false); status != 0) {
-        return status;
-    }
     initSession(session.get());
-    const ResultCode code =
-        encryptInto(session.get(), &output, text, line.hasHint && !hint.empty() ? hint.c_str() : nullptr, *password);
-    teardownSession(session.get());
-    if (code != RESULT_OK) {
-        output.discard();
-        return reportResult(code, line.output == "-" ? std::string("standard output") : line.output);
-    }
+    const char16_t* storedHint = line.hasHint && !hint.empty() ? hint.c_str() : nullptr;
+    ResultCode code = RESULT_OK;
+    bool closedPipe = false;
     if (output.isStandardOutput()) {
-        return 0;
-    }
-    // As the editor's save does: the file must read back to the text before it
-    // takes the target's place.
-    if (const int status = output.finishWriting(); status != 0) {
-        return status;
-    }
-    bool readsBack = false;
-    {
-        ProgressMeter progress("checking the written file", text.size(), 0, nullptr);
-        const std::u16string written = corePath(output.temporaryPath());
-        readsBack = verifySavedContainer(written.c_str(), text.size() == 0 ? NOTHING : text.data(), text.size(),
-                                         password->units);
+        code = encryptToStream(session.get(), text, storedHint, *password, &closedPipe);
+    } else {
+        // The editor's own save: written beside the target, read back, and
+        // only then put in its place.
+        ProgressMeter progress("encrypting", text.size(), savedSize(text.size()),
+                               writingProgress(output.replacement()));
+        code = saveContainerInto(session.get(), output.replacement(), text.size() == 0 ? NOTHING : text.data(),
+                                 text.size(), password->units, storedHint, chooseShuffleLevel(text.size()));
+        progress.finish(code == RESULT_OK);
     }
     wipeObject(*password);
-    text.release();
-    if (!readsBack) {
-        output.discard();
-        return reportResult(RESULT_WRITE_FAILED, line.output);
+    teardownSession(session.get());
+    output.discard();
+    if (closedPipe) {
+        return EXIT_CLOSED_PIPE;  // the reader went away: nothing to report
     }
-    return output.commit();
+    if (code != RESULT_OK) {
+        return reportSaveFailure(*session, code, output.name());
+    }
+    return 0;
 }
 
 int runDecrypt(const CommandLine& line)
 {
     const std::string target = line.hasOutput ? line.output : std::string("-");
-    if (const int status = checkOutputTarget(line, target); status != 0) {
+    if (refuseOutputOverInput(line.input, target)) {
+        return EXIT_OTHER_FAILURE;
+    }
+    // Before the password is asked and the text deciphered: an output that
+    // cannot be written is refused at once.
+    OutputFile output;
+    // The text in clear: readable by its owner only.
+    if (const int status = output.open(target, line.force, true); status != 0) {
         return status;
     }
     ContainerInput input;
@@ -223,11 +189,6 @@ int runDecrypt(const CommandLine& line)
         document.stored.release();
         text = &converted;
     }
-    OutputFile output;
-    // The text in clear: a new file is readable by its owner only.
-    if (const int status = output.open(target, line.force, true); status != 0) {
-        return status;
-    }
     if (const int status = output.write(text->data(), text->size()); status != 0) {
         output.discard();
         return status;
@@ -240,6 +201,12 @@ int runPasswd(const CommandLine& line)
     std::u16string newHint;
     if (line.hasHint && !takeHint(line, &newHint)) {
         return EXIT_USAGE;
+    }
+    // The file is changed where it is, through its links; checked (and its
+    // temporary file made) before any password is asked.
+    OutputFile output;
+    if (const int status = output.openInPlace(line.input, line.force); status != 0) {
+        return status;
     }
     ContainerInput input;
     if (const int status = input.open(line.input); status != 0) {
@@ -279,16 +246,17 @@ int runPasswd(const CommandLine& line)
     {
         // The file is replaced as a whole or not at all; an interrupt waits for that.
         DeferredInterrupts deferred;
-        ProgressMeter progress("saving", text->size(), savedSize(text->size()),
-                               [directory = directoryOf(line.input)] { return temporaryFileSize(directory); });
-        code = saveContainer(session.get(), text->size() == 0 ? NOTHING : text->data(), text->size(), input.path(),
-                             password->units, hint.empty() ? nullptr : hint.c_str(), chooseShuffleLevel(text->size()));
+        ProgressMeter progress("saving", text->size(), savedSize(text->size()), writingProgress(output.replacement()));
+        code = saveContainerInto(session.get(), output.replacement(), text->size() == 0 ? NOTHING : text->data(),
+                                 text->size(), password->units, hint.empty() ? nullptr : hint.c_str(),
+                                 chooseShuffleLevel(text->size()));
         progress.finish(code == RESULT_OK);
+        output.discard();
     }
     wipeObject(*password);
     teardownSession(session.get());
     if (code != RESULT_OK) {
-        return reportResult(code, input.name());
+        return reportSaveFailure(*session, code, input.name());
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "cli/cli_cleanup.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_console.h"
+#include "cli/cli_files.h"
 #include "cli/cli_memory.h"
 
 namespace {
@@ -66,8 +67,7 @@ int wmain(int argc, wchar_t** argv)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     std::vector<std::string> args;
     for (int k = 1; k < argc; ++k) {
-        const std::wstring wide(argv[k]);
-        args.push_back(utf16ToUtf8(std::u16string(wide.begin(), wide.end())));
+        args.push_back(argumentFromWide(argv[k]));
     }
     return runTool(args);
 }

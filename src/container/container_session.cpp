@@ -1,12 +1,11 @@
 #include "container/container_session.h"
 
-#include <atomic>
 #include <cstring>
-#include <new>
 
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "platform/locked_memory.h"
 #include "platform/secure_wipe.h"
 
 namespace {
@@ -14,24 +13,11 @@ namespace {
 constexpr std::uint64_t FREE_SPACE_MARGIN = 1048576;
 constexpr std::size_t DIRECTORY_PATH_LIMIT = 259;
 constexpr std::uint64_t LARGEST_PLAIN_SIZE = 0xFFFFFFFFULL;
-constexpr int TEMPORARY_NAME_ATTEMPTS = 64;
-constexpr char16_t TEMPORARY_PREFIX[] = u".~vt";
-constexpr char16_t TEMPORARY_SUFFIX[] = u".tmp";
-constexpr std::size_t TEMPORARY_NAME_LENGTH = 4 + 8 + 4;
 
 ResultCode finish(ContainerSession* session, ResultCode code)
 {
     session->result = code;
     return code;
-}
-
-std::size_t lengthOf(const char16_t* text)
-{
-    std::size_t n = 0;
-    while (text[n] != 0) {
-        ++n;
-    }
-    return n;
 }
 
 // Length of the directory part of path: up to and including its last '\' or
@@ -47,77 +33,119 @@ std::size_t directoryLength(const char16_t* path, std::size_t limit)
     return directory;
 }
 
-// A name no other save is using at this moment: the time and a per-process
-// counter, mixed so that neighbouring values do not give neighbouring names.
-std::uint32_t nextTemporarySuffix()
+// Reads and accepts the header of the open sourceFile, from its start.
+ResultCode readOpenedHeader(ContainerSession* session)
 {
-    static std::atomic<std::uint32_t> counter{0};
-    const std::uint64_t time = systemTimeAsFileTime();
-    std::uint32_t v = static_cast<std::uint32_t>(time) ^ static_cast<std::uint32_t>(time >> 32);
-    v ^= (counter.fetch_add(1) + 1) * 0x9E3779B9u;
-    v ^= v >> 16;
-    v *= 0x85EBCA6Bu;
-    v ^= v >> 13;
-    return v;
+    std::memset(&session->header, 0, sizeof session->header);
+    std::uint8_t bytes[HEADER_SIZE] = {};
+    std::uint32_t got = 0;
+    if (!readFile(session->sourceFile, bytes, HEADER_SIZE, &got)) {
+        return finish(session, RESULT_READ_FAILED);
+    }
+    // A generation-2 header leaves the file at the first payload byte; an older
+    // one is read again from the start, with its strings, by the conversion.
+    return readHeader(session, bytes, got);
 }
 
-// Builds "<directory of target>.~vtXXXXXXXX.tmp" into out, which holds
-// temporaryPathCapacity(target) units.
-void makeTemporaryPath(const char16_t* target, std::uint32_t suffix, char16_t* out)
+// The code of a failed file step of a save, with the layer's reason kept
+// for callers that can say more than the code.
+ResultCode failFileStep(ContainerSession* session, const FileReplacement* output, ResultCode code)
 {
-    const std::size_t directory = directoryLength(target, lengthOf(target));
-    std::size_t n = 0;
-    for (; n < directory; ++n) {
-        out[n] = target[n];
-    }
-    for (std::size_t i = 0; TEMPORARY_PREFIX[i] != 0; ++i) {
-        out[n++] = TEMPORARY_PREFIX[i];
-    }
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        out[n++] = u"0123456789abcdef"[(suffix >> shift) & 0xF];
-    }
-    for (std::size_t i = 0; TEMPORARY_SUFFIX[i] != 0; ++i) {
-        out[n++] = TEMPORARY_SUFFIX[i];
-    }
-    out[n] = 0;
-}
-
-std::size_t temporaryPathCapacity(const char16_t* target)
-{
-    return directoryLength(target, lengthOf(target)) + TEMPORARY_NAME_LENGTH + 1;
-}
-
-// Creates the file the new container is written to, beside the target, under
-// a name that did not exist: an existing file is never opened or truncated.
-FileHandle createTemporaryFile(const char16_t* target, char16_t* path)
-{
-    for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
-        makeTemporaryPath(target, nextTemporarySuffix(), path);
-        const FileHandle file = createNewFile(path);
-        if (file != INVALID_FILE) {
-            return file;
-        }
-        // Only a name already taken is worth another try; anything else
-        // (no such directory, no permission) fails the same way every time.
-        if (!pathExists(path)) {
-            break;
-        }
-    }
-    path[0] = 0;
-    return INVALID_FILE;
+    session->saveFailure = output->failure;
+    session->saveSystemError = output->systemError;
+    session->result = code;
+    return code;
 }
 
 // Ends a failed save: the temporary file goes, the target stays as it was.
-ResultCode abandonSave(ContainerSession* session, char16_t* temporaryPath)
+ResultCode abandonSave(ContainerSession* session, FileReplacement* output)
 {
     const ResultCode code = session->result;
+    // The output owns the file the session wrote to.
+    session->targetFile = INVALID_FILE;
     teardownSession(session);
-    if (temporaryPath[0] != 0) {
-        deleteFile(temporaryPath);
-    }
-    delete[] temporaryPath;
+    abandonReplacement(output);
     session->result = code;
     return code;
+}
+
+// The checks of a save's arguments; RESULT_OK or the code it fails with,
+// the session torn down.
+ResultCode checkSaveArguments(ContainerSession* session, const std::uint8_t* text, std::uint64_t length,
+                              const char16_t* path)
+{
+    session->saveFailure = REPLACE_FAILURE_NONE;
+    session->saveSystemError = 0;
+    if (text == nullptr && length != 0) {
+        teardownSession(session);
+        return finish(session, RESULT_INVALID_ARGUMENT);
+    }
+    if (path == nullptr) {
+        teardownSession(session);
+        return finish(session, RESULT_SAVE_FAILED);
+    }
+    // The header keeps the size in 32 bits; a larger text would be cut short
+    // without a word, so it is refused before anything is written.
+    if (length > LARGEST_PLAIN_SIZE) {
+        teardownSession(session);
+        return finish(session, RESULT_LIMIT_EXCEEDED);
+    }
+    return RESULT_OK;
+}
+
+// The free-space check on the directory of path (the header filled in).
+ResultCode checkFreeSpace(ContainerSession* session, const char16_t* path)
+{
+    char16_t directory[DIRECTORY_PATH_LIMIT + 1] = {};
+    const std::size_t directoryUnits = directoryLength(path, DIRECTORY_PATH_LIMIT);
+    std::memcpy(directory, path, directoryUnits * sizeof(char16_t));
+    const std::uint64_t needed = headerPlainSize(session->header);
+    std::uint64_t available = 0;
+    // A failed query does not stop the save: the writes will tell.
+    if (diskFreeBytes(directory, &available) && (available < needed || available - needed < FREE_SPACE_MARGIN)) {
+        teardownSession(session);
+        return finish(session, RESULT_DISK_FULL);
+    }
+    return RESULT_OK;
+}
+
+// The container written into the begun output, read back, and put in the
+// target's place.
+ResultCode writeVerifiedContainer(ContainerSession* session, FileReplacement* output, const std::uint8_t* text,
+                                  std::uint64_t length, const char16_t* password)
+{
+    // ---- temporary file created: write it, flush and close it, read it back ----
+    session->targetFile = output->file;
+    generateParameters(session);
+    if (setupKey(session, password) != RESULT_OK || encryptPayload(session, text) != RESULT_OK) {
+        // The system's reason for a failed write, before the clean-up can change it.
+        session->saveSystemError = session->result == RESULT_WRITE_FAILED ? lastSystemErrorCode() : 0;
+        return abandonSave(session, output);
+    }
+    session->targetFile = INVALID_FILE;
+    // Every byte must be on the disk before the new file takes the target's
+    // name; a close can report a write that failed late.
+    if (!finishReplacement(output)) {
+        session->saveSystemError = output->systemError;
+        session->result = RESULT_WRITE_FAILED;
+        return abandonSave(session, output);
+    }
+    // A file that was written without an error can still fail to read back
+    // (a disk or driver that loses or changes data, a fault in the writer):
+    // the old document is replaced only by one proven to hold this text. It
+    // is read through a handle on the file itself, never by its name.
+    const FileHandle written = openReplacementForRead(output);
+    if (written == INVALID_FILE || !verifySavedContainerFile(written, text, length, password)) {
+        session->result = RESULT_WRITE_FAILED;
+        return abandonSave(session, output);
+    }
+    // ---- replace the target ----
+    if (!commitReplacement(output)) {
+        failFileStep(session, output, RESULT_SAVE_FAILED);
+        return abandonSave(session, output);
+    }
+    teardownSession(session);
+    return finish(session, RESULT_OK);
 }
 
 }  // namespace
@@ -139,99 +167,77 @@ ResultCode openContainer(ContainerSession* session, const char16_t* path)
     if (session->sourceFile == INVALID_FILE) {
         return finish(session, RESULT_OPEN_FAILED);
     }
-    std::memset(&session->header, 0, sizeof session->header);
-    std::uint8_t bytes[HEADER_SIZE] = {};
-    std::uint32_t got = 0;
-    if (!readFile(session->sourceFile, bytes, HEADER_SIZE, &got)) {
-        return finish(session, RESULT_READ_FAILED);
-    }
-    // A generation-2 header leaves the file at the first payload byte; an older
-    // one is read again from the start, with its strings, by the conversion.
-    return readHeader(session, bytes, got);
+    return readOpenedHeader(session);
 }
 
 ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, std::uint64_t length,
                          const char16_t* path, const char16_t* password, const char16_t* hint,
                          std::uint32_t shuffleLevel)
 {
-    if (text == nullptr && length != 0) {
-        teardownSession(session);
-        return finish(session, RESULT_INVALID_ARGUMENT);
+    if (checkSaveArguments(session, text, length, path) != RESULT_OK) {
+        return session->result;
     }
-    if (path == nullptr) {
+    initHeaderForSave(session, length, hint, shuffleLevel, systemTimeAsFileTime());
+    session->result = RESULT_OK;
+    if (checkFreeSpace(session, path) != RESULT_OK) {
+        return session->result;
+    }
+    FileReplacement output;
+    initReplacement(&output);
+    if (!beginReplacement(&output, path, 0)) {
+        teardownSession(session);
+        return failFileStep(session, &output, RESULT_SAVE_FAILED);
+    }
+    return writeVerifiedContainer(session, &output, text, length, password);
+}
+
+ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output, const std::uint8_t* text,
+                             std::uint64_t length, const char16_t* password, const char16_t* hint,
+                             std::uint32_t shuffleLevel)
+{
+    if (checkSaveArguments(session, text, length, output->target) != RESULT_OK) {
+        abandonReplacement(output);
+        return session->result;
+    }
+    // A replacement that did not begin has no file to write into.
+    if (output->temporary == nullptr) {
+        abandonReplacement(output);
         teardownSession(session);
         return finish(session, RESULT_SAVE_FAILED);
     }
-    // The header keeps the size in 32 bits; a larger text would be cut short
-    // without a word, so it is refused before anything is written.
-    if (length > LARGEST_PLAIN_SIZE) {
-        teardownSession(session);
-        return finish(session, RESULT_LIMIT_EXCEEDED);
-    }
-
     initHeaderForSave(session, length, hint, shuffleLevel, systemTimeAsFileTime());
     session->result = RESULT_OK;
+    if (checkFreeSpace(session, output->target) != RESULT_OK) {
+        abandonReplacement(output);
+        return session->result;
+    }
+    return writeVerifiedContainer(session, output, text, length, password);
+}
 
-    char16_t directory[DIRECTORY_PATH_LIMIT + 1] = {};
-    const std::size_t directoryUnits = directoryLength(path, DIRECTORY_PATH_LIMIT);
-    std::memcpy(directory, path, directoryUnits * sizeof(char16_t));
-    const std::uint64_t needed = headerPlainSize(session->header);
-    std::uint64_t available = 0;
-    // A failed query does not stop the save: the writes will tell.
-    if (diskFreeBytes(directory, &available) && (available < needed || available - needed < FREE_SPACE_MARGIN)) {
-        teardownSession(session);
-        return finish(session, RESULT_DISK_FULL);
-    }
-
-    char16_t* temporaryPath = new (std::nothrow) char16_t[temporaryPathCapacity(path)];
-    if (temporaryPath == nullptr) {
-        teardownSession(session);
-        return finish(session, RESULT_OUT_OF_MEMORY);
-    }
-    session->targetFile = createTemporaryFile(path, temporaryPath);
-    if (session->targetFile == INVALID_FILE) {
-        session->result = RESULT_SAVE_FAILED;
-        return abandonSave(session, temporaryPath);
-    }
-
-    generateParameters(session);
-    if (setupKey(session, password) != RESULT_OK || encryptPayload(session, text) != RESULT_OK) {
-        return abandonSave(session, temporaryPath);
-    }
-
-    // Every byte must be on the disk before the new file takes the target's
-    // name; a close can report a write that failed late.
-    const bool flushed = flushFile(session->targetFile);
-    const bool closed = closeFile(session->targetFile);
-    session->targetFile = INVALID_FILE;
-    if (!flushed || !closed) {
-        session->result = RESULT_WRITE_FAILED;
-        return abandonSave(session, temporaryPath);
-    }
-    // A file that was written without an error can still fail to read back
-    // (a disk or driver that loses or changes data, a fault in the writer):
-    // the old document is replaced only by one proven to hold this text.
-    if (!verifySavedContainer(temporaryPath, text, length, password)) {
-        session->result = RESULT_WRITE_FAILED;
-        return abandonSave(session, temporaryPath);
-    }
-    if (!replaceFile(path, temporaryPath)) {
-        session->result = RESULT_SAVE_FAILED;
-        return abandonSave(session, temporaryPath);
-    }
-    delete[] temporaryPath;
-    teardownSession(session);
-    return finish(session, RESULT_OK);
+bool saveRefusedForHardLinks(const ContainerSession* session)
+{
+    return session->result == RESULT_SAVE_FAILED && session->saveFailure == REPLACE_FAILURE_HARD_LINKS;
 }
 
 bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
                           const char16_t* password)
 {
-    ContainerSession check;
+    const FileHandle file = path == nullptr ? INVALID_FILE : openFileForRead(path);
+    return file != INVALID_FILE && verifySavedContainerFile(file, text, length, password);
+}
+
+bool verifySavedContainerFile(FileHandle file, const std::uint8_t* text, std::uint64_t length, const char16_t* password)
+{
+    // The read-back holds a key schedule of the new password: in locked
+    // memory where the system gives it, else on the stack, wiped either way.
+    LockedRecord<ContainerSession> locked;
+    ContainerSession fallback;
+    ContainerSession& check = locked ? *locked : fallback;
     initSession(&check);
+    check.sourceFile = file;
     std::uint8_t shortText[SHORT_TEXT_SIZE] = {};
     bool agrees = false;
-    if (openContainer(&check, path) == RESULT_OK && setupKey(&check, password) == RESULT_OK) {
+    if (readOpenedHeader(&check) == RESULT_OK && setupKey(&check, password) == RESULT_OK) {
         const bool isShort = (check.header.flags & HEADER_FLAG_SHORT_TEXT) != 0;
         // A long text is deciphered and summed without being stored; a short
         // one is summed here, since the stored sum covers its padding too.
@@ -259,6 +265,7 @@ bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::u
     }
     teardownSession(&check);
     wipeObject(check);
+    wipeObject(fallback);
     wipeObject(shortText);
     return agrees;
 }

@@ -12,7 +12,7 @@ namespace {
 
 struct FaultState {
     std::mutex lock;
-    std::uint64_t counts[8] = {};
+    std::uint64_t counts[FAULT_KIND_COUNT] = {};
     std::uint32_t armedMask = 0;
     std::uint64_t armedRemaining = 0;  // calls of the armed kinds still to pass before the failing one
     bool persistent = false;
@@ -25,6 +25,10 @@ struct FaultState {
     std::u16string lastDirectory;
     bool samplePinned = false;
     std::uint64_t sampleState = 0;
+    ReplaceStepHook stepHook = nullptr;
+    void* stepContext = nullptr;
+    bool replaceOutcomeInjected = false;
+    std::uint32_t replaceOutcome = 0;
 };
 
 FaultState& state()
@@ -63,6 +67,10 @@ void resetFaults()
     s.lastDirectory.clear();
     s.samplePinned = false;
     s.sampleState = 0;
+    s.stepHook = nullptr;
+    s.stepContext = nullptr;
+    s.replaceOutcomeInjected = false;
+    s.replaceOutcome = 0;
 }
 
 void armFault(std::uint32_t callMask, std::uint64_t k, bool persistent)
@@ -80,7 +88,7 @@ std::uint64_t ioCallCount(std::uint32_t callMask)
     FaultState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     std::uint64_t total = 0;
-    for (unsigned i = 0; i < 8; ++i) {
+    for (unsigned i = 0; i < FAULT_KIND_COUNT; ++i) {
         if ((callMask & (1u << i)) != 0) {
             total += s.counts[i];
         }
@@ -133,6 +141,50 @@ void pinSystemSample(std::uint64_t seed)
     std::lock_guard<std::mutex> guard(s.lock);
     s.samplePinned = true;
     s.sampleState = seed;
+}
+
+void setReplaceStepHook(ReplaceStepHook hook, void* context)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.stepHook = hook;
+    s.stepContext = context;
+}
+
+void injectReplaceOutcome(std::uint32_t error)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.replaceOutcomeInjected = true;
+    s.replaceOutcome = error;
+}
+
+void replaceStepReached(std::uint32_t step, const char16_t* temporary, const char16_t* target)
+{
+    ReplaceStepHook hook = nullptr;
+    void* context = nullptr;
+    {
+        FaultState& s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        hook = s.stepHook;
+        context = s.stepContext;
+    }
+    // Called without the lock: the hook may use the platform layer itself.
+    if (hook != nullptr) {
+        hook(step, temporary, target, context);
+    }
+}
+
+bool injectedReplaceOutcome(std::uint32_t* error)
+{
+    FaultState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.replaceOutcomeInjected) {
+        return false;
+    }
+    s.replaceOutcomeInjected = false;
+    *error = s.replaceOutcome;
+    return true;
 }
 
 bool injectedFailure(FaultCall call)

@@ -15,9 +15,20 @@ enum FaultCall : std::uint32_t {
     FAULT_SEEK = 1u << 4,     // seekFile
     FAULT_FLUSH = 1u << 5,    // flushFile
     FAULT_CLOSE = 1u << 6,    // closeFile: the file is closed all the same, then the failure is reported
-    FAULT_REPLACE = 1u << 7,  // replaceFile
+    FAULT_REPLACE = 1u << 7,  // replaceFile, and the move of the file layer's commit
     FAULT_ALL_IO = (1u << 8) - 1,
+    // Outside FAULT_ALL_IO: calls whose failure does not fail a save.
+    FAULT_SYNC_FOLDER = 1u << 8,  // the folder flush after a replacement (the new name is in place already)
+    FAULT_MOVE = 1u << 9,         // the moves that settle a failed ReplaceFileW (Windows)
 };
+inline constexpr unsigned FAULT_KIND_COUNT = 10;
+
+// The moments of the file layer at which a test may act on the files.
+enum ReplaceStep : std::uint32_t {
+    REPLACE_STEP_CREATED = 1,        // the temporary file exists and has its mode
+    REPLACE_STEP_BEFORE_COMMIT = 2,  // written, flushed and closed; next comes the move
+};
+using ReplaceStepHook = void (*)(std::uint32_t step, const char16_t* temporary, const char16_t* target, void* context);
 
 #ifdef TARNWICK_FAULT_INJECTION
 
@@ -42,6 +53,14 @@ const char16_t* lastFreeSpaceDirectory();
 // instead of asking the system, one draw per call. Saves, and what any other
 // password makes of them, are then the same on every run and every platform.
 void pinSystemSample(std::uint64_t seed);
+// Calls hook at each ReplaceStep of the file layer (null: no hook). Lets a
+// test change the folder at an exact moment instead of racing the save.
+void setReplaceStepHook(ReplaceStepHook hook, void* context);
+// The next ReplaceFileW (Windows) fails with error, after leaving the files as
+// Windows documents for that error: 1175 and 1176 (a backup name given) move
+// nothing; 1177 moves the replaced file to the backup name; ERROR_FILE_NOT_FOUND
+// is a target that vanished before the call. Other errors move nothing.
+void injectReplaceOutcome(std::uint32_t error);
 
 // Called by the platform layer at the start of each call of the given kind:
 // counts it and tells whether it is to fail.
@@ -51,6 +70,11 @@ bool injectedFailure(FaultCall call);
 bool injectedFreeSpace(const char16_t* directory, bool* succeeded, std::uint64_t* freeBytes);
 // Called by sampleSystemValues: true when the sample was filled from the pinned seed.
 bool injectedSystemSample(SystemSample* sample);
+// Called by the file layer at each step.
+void replaceStepReached(std::uint32_t step, const char16_t* temporary, const char16_t* target);
+// Called by replaceFile before ReplaceFileW: true (once) when an outcome is
+// injected, with its error in *error.
+bool injectedReplaceOutcome(std::uint32_t* error);
 
 #else
 
@@ -65,6 +89,13 @@ inline constexpr bool injectedFreeSpace(const char16_t*, bool*, std::uint64_t*)
 }
 
 inline constexpr bool injectedSystemSample(SystemSample*)
+{
+    return false;
+}
+
+inline constexpr void replaceStepReached(std::uint32_t, const char16_t*, const char16_t*) {}
+
+inline constexpr bool injectedReplaceOutcome(std::uint32_t*)
 {
     return false;
 }

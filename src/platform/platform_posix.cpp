@@ -1,5 +1,7 @@
 // The platform layer on Linux: the same contracts as the Windows calls, made
-// with POSIX calls. Paths arrive as UTF-16 and are handed to the system as UTF-8.
+// with POSIX calls. Paths arrive as UTF-16 and reach the system as the exact
+// bytes they stand for (platform/system_path.h); a path that stands for none
+// fails with EILSEQ before anything is touched.
 #include "platform/platform.h"
 
 #include <errno.h>
@@ -16,6 +18,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
+#include "platform/system_path.h"
 
 namespace {
 
@@ -24,38 +27,6 @@ constexpr std::uint64_t SECONDS_1601_TO_1970 = 11644473600ULL;
 constexpr std::uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;
 // The user address space of a 64-bit Windows process, reported as its total virtual memory.
 constexpr std::uint64_t USER_ADDRESS_SPACE = 0x7FFFFFFE0000ULL;
-
-// Unpaired surrogates become U+FFFD; a path with them cannot name a file the
-// user typed, and the result is still a valid name to fail on.
-std::string pathToUtf8(const char16_t* path)
-{
-    std::string out;
-    for (const char16_t* p = path; *p != 0; ++p) {
-        std::uint32_t c = *p;
-        if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(p[1]) - 0xDC00);
-            ++p;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 int descriptorOf(FileHandle file)
 {
@@ -115,7 +86,11 @@ FileHandle openFileForRead(const char16_t* path)
     if (injectedFailure(FAULT_OPEN) || path == nullptr) {
         return INVALID_FILE;
     }
-    const int fd = ::open(pathToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string name;
+    if (!systemPathOf(path, &name)) {
+        return INVALID_FILE;
+    }
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return INVALID_FILE;
     }
@@ -123,6 +98,7 @@ FileHandle openFileForRead(const char16_t* path)
     struct stat info;
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         ::close(fd);
+        errno = EISDIR;
         return INVALID_FILE;
     }
     return fd;
@@ -133,7 +109,11 @@ FileHandle createNewFile(const char16_t* path)
     if (injectedFailure(FAULT_CREATE) || path == nullptr) {
         return INVALID_FILE;
     }
-    const int fd = ::open(pathToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string name;
+    if (!systemPathOf(path, &name)) {
+        return INVALID_FILE;
+    }
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? INVALID_FILE : fd;
 }
 
@@ -226,13 +206,15 @@ bool closeFile(FileHandle file)
 
 bool deleteFile(const char16_t* path)
 {
-    return path != nullptr && ::unlink(pathToUtf8(path).c_str()) == 0;
+    std::string name;
+    return path != nullptr && systemPathOf(path, &name) && ::unlink(name.c_str()) == 0;
 }
 
 bool pathExists(const char16_t* path)
 {
     struct stat info;
-    return path != nullptr && ::lstat(pathToUtf8(path).c_str(), &info) == 0;
+    std::string name;
+    return path != nullptr && systemPathOf(path, &name) && ::lstat(name.c_str(), &info) == 0;
 }
 
 bool replaceFile(const char16_t* target, const char16_t* source)
@@ -240,14 +222,14 @@ bool replaceFile(const char16_t* target, const char16_t* source)
     if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr) {
         return false;
     }
-    const std::string targetPath = pathToUtf8(target);
-    const std::string sourcePath = pathToUtf8(source);
-    // The replacement keeps the permissions of the file it replaces, as
-    // ReplaceFileW keeps its attributes.
-    struct stat info;
-    if (::stat(targetPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        ::chmod(sourcePath.c_str(), info.st_mode & 07777);
+    std::string targetPath;
+    std::string sourcePath;
+    if (!systemPathOf(target, &targetPath) || !systemPathOf(source, &sourcePath)) {
+        return false;
     }
+    // The source's mode is its own: changing it here, by name, could change
+    // whatever file the name leads to by now. The file layer gives a new file
+    // its mode on its descriptor.
     if (::rename(sourcePath.c_str(), targetPath.c_str()) != 0) {
         return false;
     }
@@ -267,7 +249,10 @@ bool diskFreeBytes(const char16_t* directory, std::uint64_t* freeToCaller)
     if (injectedFreeSpace(directory, &succeeded, freeToCaller)) {
         return succeeded;
     }
-    const std::string path = (directory == nullptr || directory[0] == 0) ? "." : pathToUtf8(directory);
+    std::string path = ".";
+    if (directory != nullptr && directory[0] != 0 && !systemPathOf(directory, &path)) {
+        return false;
+    }
     struct statvfs info;
     if (::statvfs(path.c_str(), &info) != 0) {
         return false;

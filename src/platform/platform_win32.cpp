@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/fault_injection.h"
+#include "platform/file_replacement_parts.h"
 #include "platform/platform.h"
+#include "platform/system_path.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths are passed to the wide calls unchanged");
 static_assert(sizeof(MEMORYSTATUSEX) == sizeof(SystemSample::memoryStatus));
@@ -17,6 +20,17 @@ namespace {
 const wchar_t* widePath(const char16_t* path)
 {
     return reinterpret_cast<const wchar_t*>(path);
+}
+
+// A path with an unpaired surrogate names no file the user could have typed;
+// it is refused as a bad name before the system sees it.
+bool refusedPath(const char16_t* path)
+{
+    if (path != nullptr && !isWellFormedUtf16(path)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return true;
+    }
+    return false;
 }
 
 HANDLE handleOf(FileHandle file)
@@ -34,11 +48,114 @@ std::uint64_t fromFileTime(const FILETIME& time)
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+bool moveFile(const char16_t* source, const char16_t* target)
+{
+    if (injectedFailure(FAULT_MOVE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    return MoveFileExW(widePath(source), widePath(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool exists(const char16_t* path)
+{
+    return GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+// "<target>.~vtbakXXXXXXXX" beside the target, a name not in use.
+struct BackupName {
+    char16_t* path = nullptr;
+    ~BackupName()
+    {
+        delete[] path;
+    }
+};
+
+bool makeBackupName(const char16_t* target, BackupName* backup)
+{
+    static const char16_t MARK[] = u".~vtbak";
+    std::size_t units = 0;
+    while (target[units] != 0) {
+        ++units;
+    }
+    const std::size_t length = units + 7 + 8;
+    backup->path = new (std::nothrow) char16_t[length + 1];
+    if (backup->path == nullptr) {
+        return false;
+    }
+    for (std::uint32_t attempt = 0; attempt < 64; ++attempt) {
+        std::size_t n = 0;
+        for (; n < units; ++n) {
+            backup->path[n] = target[n];
+        }
+        for (std::size_t i = 0; MARK[i] != 0; ++i) {
+            backup->path[n++] = MARK[i];
+        }
+        const std::uint32_t suffix = (GetTickCount() * 2654435761u) ^ (GetCurrentThreadId() << 8) ^ attempt;
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            backup->path[n++] = u"0123456789abcdef"[(suffix >> shift) & 0xF];
+        }
+        backup->path[n] = 0;
+        if (!exists(backup->path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ReplaceFileW, or (in tests) the state Windows documents for an injected error.
+bool replaceWithBackup(const char16_t* target, const char16_t* source, const char16_t* backup)
+{
+    std::uint32_t error = 0;
+    if (!injectedReplaceOutcome(&error)) {
+        return ReplaceFileW(widePath(target), widePath(source), widePath(backup), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                            nullptr, nullptr) != FALSE;
+    }
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+        // The replaced file has moved to the backup name; the replacement
+        // keeps its own name; nothing is at the target's.
+        MoveFileExW(widePath(target), widePath(backup), 0);
+    } else if (error == ERROR_FILE_NOT_FOUND) {
+        // The target vanished before the call.
+        DeleteFileW(widePath(target));
+    }
+    // ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_UNABLE_TO_MOVE_REPLACEMENT (with
+    // a backup name) and every other error: both files keep their names.
+    SetLastError(error);
+    return false;
+}
+
+// After a failed ReplaceFileW, makes sure one of the two files is at the
+// target's name, whatever state the error left (Windows documents 1175 and
+// 1176 as leaving both names as they were, 1177 as the old file at the backup
+// name and the new one at its own, and nothing at the target's). True when
+// the new file took the target's name after all.
+bool settleFailedReplace(const char16_t* target, const char16_t* source, const char16_t* backup)
+{
+    if (exists(target)) {
+        // Whatever is at the target stays there. A backup beside it could only
+        // come from a state no error documents: it is left alone rather than
+        // risk deleting the only copy of the old file.
+        return false;
+    }
+    // The new file is complete and was read back: it may take the name.
+    if (exists(source) && moveFile(source, target)) {
+        DeleteFileW(widePath(backup));
+        return true;
+    }
+    // Otherwise the old file goes back; if even that fails both files are
+    // left where they are, never deleted.
+    if (exists(backup)) {
+        moveFile(backup, target);
+    }
+    return false;
+}
+
 }  // namespace
 
 FileHandle openFileForRead(const char16_t* path)
 {
-    if (injectedFailure(FAULT_OPEN) || path == nullptr) {
+    if (injectedFailure(FAULT_OPEN) || path == nullptr || refusedPath(path)) {
         return INVALID_FILE;
     }
     const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -50,6 +167,9 @@ FileHandle createNewFile(const char16_t* path)
 {
     if (injectedFailure(FAULT_CREATE) || path == nullptr) {
         SetLastError(ERROR_WRITE_FAULT);
+        return INVALID_FILE;
+    }
+    if (refusedPath(path)) {
         return INVALID_FILE;
     }
     const HANDLE handle =
@@ -122,17 +242,22 @@ bool closeFile(FileHandle file)
 
 bool deleteFile(const char16_t* path)
 {
-    return path != nullptr && DeleteFileW(widePath(path)) != FALSE;
+    return path != nullptr && !refusedPath(path) && DeleteFileW(widePath(path)) != FALSE;
 }
 
 bool pathExists(const char16_t* path)
 {
-    return path != nullptr && GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
+    return path != nullptr && !refusedPath(path) && GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool replaceFile(const char16_t* target, const char16_t* source)
 {
-    if (injectedFailure(FAULT_REPLACE) || target == nullptr || source == nullptr) {
+    return !injectedFailure(FAULT_REPLACE) && replaceWithRecovery(target, source);
+}
+
+bool replaceWithRecovery(const char16_t* target, const char16_t* source)
+{
+    if (target == nullptr || source == nullptr || refusedPath(target) || refusedPath(source)) {
         return false;
     }
     const DWORD attributes = GetFileAttributesW(widePath(target));
@@ -142,29 +267,32 @@ bool replaceFile(const char16_t* target, const char16_t* source)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        // The replacement takes the target's visible attributes first, so they
-        // survive even where ReplaceFileW does not merge them.
-        const DWORD kept =
-            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        if (kept != 0) {
-            SetFileAttributesW(widePath(source), kept);
-        }
-        // Keeps the target's attributes, security and creation time.
-        if (ReplaceFileW(widePath(target), widePath(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                         nullptr) != FALSE) {
-            return true;
-        }
-        const DWORD error = GetLastError();
-        // The target vanished since it was seen: a plain move is what is wanted.
-        // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file has been moved
-        // aside under another name and the target name is free; the new file
-        // must still take it.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            return false;
-        }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return moveFile(source, target);
     }
-    return MoveFileExW(widePath(source), widePath(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    // The replacement takes the target's visible attributes first, so they
+    // survive even where ReplaceFileW does not merge them.
+    const DWORD kept =
+        attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (kept != 0) {
+        SetFileAttributesW(widePath(source), kept);
+    }
+    BackupName backup;
+    if (!makeBackupName(target, &backup)) {
+        SetLastError(ERROR_OUTOFMEMORY);
+        return false;
+    }
+    // Keeps the target's attributes, security and creation time. With a
+    // backup name, no failure of ReplaceFileW leaves the old file nowhere:
+    // it is at the target's name or at the backup name.
+    if (replaceWithBackup(target, source, backup.path)) {
+        DeleteFileW(widePath(backup.path));
+        return true;
+    }
+    const DWORD error = GetLastError();
+    const bool placed = settleFailedReplace(target, source, backup.path);
+    SetLastError(error);
+    return placed;
 }
 
 bool diskFreeBytes(const char16_t* directory, std::uint64_t* freeToCaller)

@@ -1,7 +1,13 @@
 # fault_injection.cpp is empty unless TARNWICK_FAULT_INJECTION is defined, which
 # only the testing copy of the core does.
+set(PLATFORM_SOURCES
+    platform/secure_wipe.cpp
+    platform/fault_injection.cpp
+    platform/system_path.cpp
+    platform/locked_memory.cpp
+    platform/file_replacement.cpp)
 if(WIN32)
-    set(PLATFORM_SOURCES platform/secure_wipe.cpp platform/platform_win32.cpp platform/fault_injection.cpp)
+    list(APPEND PLATFORM_SOURCES platform/platform_win32.cpp platform/file_replacement_win32.cpp)
 else()
-    set(PLATFORM_SOURCES platform/secure_wipe.cpp platform/platform_posix.cpp platform/fault_injection.cpp)
+    list(APPEND PLATFORM_SOURCES platform/platform_posix.cpp platform/file_replacement_posix.cpp)
 endif()

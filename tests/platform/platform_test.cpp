@@ -175,20 +175,6 @@ TEST_F(PlatformFiles, ReplaceKeepsAttributesOfTarget)
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
     EXPECT_EQ(readBytes(target), (std::vector<std::uint8_t>{2}));
 }
-#else
-TEST_F(PlatformFiles, ReplaceKeepsPermissionsOfTarget)
-{
-    const std::string target = pathOf("private.vtxt");
-    const std::string source = pathOf("private.tmp");
-    writeBytes(target, {1});
-    writeBytes(source, {2});
-    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
-    ASSERT_EQ(::chmod(source.c_str(), 0644), 0);
-    ASSERT_TRUE(replaceFile(wide(target).c_str(), wide(source).c_str()));
-    struct stat info;
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
 #endif
 
 TEST_F(PlatformFiles, ReportsFreeSpace)

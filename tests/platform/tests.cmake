@@ -1,1 +1,2 @@
-set(PLATFORM_TESTS platform/platform_test.cpp platform/fault_injection_test.cpp)
+set(PLATFORM_TESTS platform/platform_test.cpp platform/fault_injection_test.cpp platform/file_replacement_test.cpp
+    platform/system_path_test.cpp platform/locked_memory_test.cpp)

@@ -51,3 +51,13 @@ endif()
 if(WIN32)
     tarnwick_add_gtest(reliability_limit_tests SOURCES reliability/memory_limit_test.cpp LIBS tarnwick_app version)
 endif()
+
+# The protections of the built programs, read from the files: vtxt on Linux,
+# tarnwick.exe and vtxt.exe under Wine.
+tarnwick_add_gtest(reliability_binary_tests SOURCES reliability/binary_hardening_test.cpp LIBS tarnwick_core)
+target_compile_definitions(reliability_binary_tests PRIVATE VTXT_BINARY="$<TARGET_FILE:vtxt>")
+add_dependencies(reliability_binary_tests vtxt)
+if(WIN32)
+    target_compile_definitions(reliability_binary_tests PRIVATE TARNWICK_BINARY="$<TARGET_FILE:tarnwick>")
+    add_dependencies(reliability_binary_tests tarnwick)
+endif()
