@@ -64,6 +64,11 @@ constexpr const wchar_t* PARTIAL_LOAD_TEXT =
     L"Only the first %ls bytes of this file of %ls bytes were loaded. They open as a new document, so that "
     L"saving cannot replace the file with a part of it.";
 constexpr std::size_t PARTIAL_LOAD_TEXT_CAPACITY = 256;
+// A save refused because the file has other names: replacing it would leave
+// them with the old text and the old password.
+constexpr const wchar_t* HARD_LINKS_TEXT =
+    L"The file cannot be saved: it has other names (hard links), which would keep the old text and password. "
+    L"Save it under a new name with Save As.";
 
 const char16_t* Text16(const wchar_t* text)
 {
@@ -336,6 +341,19 @@ void ReportPartialLoad(AppState* app)
     ShowMessageText(app->mainWindow, PARTIAL_LOAD_CAPTION, text);
 }
 
+// The failure under the title of its code; a save refused for hard links
+// says why in a text of its own.
+void ShowJobFailure(AppState* app, ResultCode code)
+{
+    ResultText text{};
+    if (code == RESULT_SAVE_FAILED && saveRefusedForHardLinks(&app->containerSession) &&
+        LookupResultText(code, &text)) {
+        ShowMessageText(app->mainWindow, reinterpret_cast<const wchar_t*>(text.title), HARD_LINKS_TEXT);
+        return;
+    }
+    ShowResultCode(app->mainWindow, code);
+}
+
 #ifdef TARNWICK_FAULT_INJECTION
 std::atomic<int> refusedJobThreads{0};
 
@@ -406,7 +424,7 @@ void finishJob(AppState* app, ResultCode code)
         WipeEditSlack(app->editWindow);
     }
     if (code != RESULT_OK) {
-        ShowResultCode(app->mainWindow, code);
+        ShowJobFailure(app, code);
         if (app->commandLineOpen != 0) {
             app->pendingCommand = PENDING_CLOSE;
         }

@@ -164,6 +164,28 @@ INSTANTIATE_TEST_SUITE_P(Ways, CloseAfterAFailedSave,
                          ::testing::Values(CloseCase{"Exit", true}, CloseCase{"CloseBox", false}),
                          [](const ::testing::TestParamInfo<CloseCase>& c) { return std::string(c.param.label); });
 
+// A file with other names (hard links) is not split by a save: the names
+// would keep the old text and its old password. The save is refused with a
+// message that says why, and both names keep the file as it was.
+TEST_F(DataLoss, SaveOfAFileWithOtherNamesIsRefusedAndSaysWhy)
+{
+    WriteContainer(Path("linked.vtxt"), "the text both names share", L"pw", L"");
+    ASSERT_TRUE(CreateHardLinkW(Wide(Path("other name.vtxt")).c_str(), Wide(Path("linked.vtxt")).c_str(), nullptr));
+    StartEditor();
+    OpenContainer("linked.vtxt", L"pw");
+    SetEditText(L"a change that must not split the file", true);
+    const std::vector<DialogReport> seen = Run(IDM_SAVE, {Acknowledge()});
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, L"Save Error");
+    EXPECT_NE(seen[0].text.find(L"hard links"), std::wstring::npos) << Utf8(seen[0].text);
+    EXPECT_EQ(ReadContainer(Path("linked.vtxt"), L"pw").text, "the text both names share");
+    EXPECT_EQ(ReadContainer(Path("other name.vtxt"), L"pw").text, "the text both names share");
+    std::vector<std::string> left = listDirectory(dir_);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"linked.vtxt", "other name.vtxt"}));
+    EXPECT_TRUE(Modified());
+}
+
 struct GoOnCase {
     const char* label;
     UINT command;
