@@ -311,11 +311,26 @@ void runPlainFileChain(const std::uint8_t* bytes, std::size_t n)
     fuzzFail("detectEncoding returned an unknown kind");
 }
 
+void markWideEntry(ContainerHeader* header)
+{
+    static constexpr char16_t WIDE_ENTRY[] = u"vellic_w.txt";
+    std::memset(header->entryName, 0, sizeof header->entryName);
+    std::memcpy(header->entryName, WIDE_ENTRY, sizeof WIDE_ENTRY);
+}
+
 void runContainerTextChain(const std::uint8_t* bytes, std::size_t n, bool isTextContainer, bool wideEntry)
 {
-    const std::size_t unit = isTextContainer && wideEntry ? 2 : 1;
-    const std::size_t length = n / unit * unit;
-    const std::size_t capacity = length + 2;
+    // The buffer the open job allocates for n deciphered bytes, sized by the job's own code.
+    ContainerHeader header{};
+    header.plainSizeLow = static_cast<std::uint32_t>(n);
+    if (wideEntry) {
+        markWideEntry(&header);
+    }
+    const OpenBufferSize size = sizeOpenBuffer(header, isTextContainer);
+    const std::size_t unit = size.unit;
+    const std::size_t length = openedTextLength(header, size.capacity);
+    FUZZ_CHECK(length % unit == 0 && length <= n && n - length < unit);
+    const std::size_t capacity = std::size_t{size.capacity} + 2;
     auto buffer = zeroed(capacity);
     if (length != 0) {
         std::memcpy(buffer.get(), bytes, length);

@@ -49,8 +49,11 @@ void capHeaderWork(ContainerHeader* header);
 // line breaks or swap, terminate, repair, skip the mark), with buffers sized
 // exactly as the job sizes them, and checks on the text it produces.
 void runPlainFileChain(const std::uint8_t* bytes, std::size_t n);
+// Gives a header the entry name that marks UTF-16 text.
+void markWideEntry(ContainerHeader* header);
 // The conversions the container open runs on n decrypted bytes: a text
-// container (UTF-8, or UTF-16 when the entry says so) or any other container.
+// container (UTF-8, or UTF-16 when the entry says so) or any other container,
+// in a buffer sized by the open job's sizeOpenBuffer.
 void runContainerTextChain(const std::uint8_t* bytes, std::size_t n, bool isTextContainer, bool wideEntry);
 // Units before the terminator, checking that it lies within capacityUnits.
 std::size_t boundedLength(const char16_t* text, std::size_t capacityUnits);

@@ -9,5 +9,10 @@ set(TARNWICK_FUZZ_TARGETS
     container_text_chain
     header_reader
     open_container
-    round_trip)
+    round_trip
+    verify_walk
+    terminal_escape
+    vtxt_utf16
+    password_line
+    command_line)
 set(TARNWICK_FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)

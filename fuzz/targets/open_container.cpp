@@ -18,7 +18,7 @@ namespace {
 
 // Larger destinations add nothing but allocation time: the reader deciphers
 // and checks what lies beyond the destination all the same.
-constexpr std::uint64_t FUZZ_CAPACITY_CAP = 1 << 16;
+constexpr std::uint32_t FUZZ_CAPACITY_CAP = 1 << 16;
 
 bool decryptCodeExpected(ResultCode code)
 {
@@ -69,15 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     capHeaderWork(&session.header);
     const bool isTextContainer = (options & 8) == 0;
     const bool wideEntry = (options & 16) != 0;
-    const std::uint64_t plainSize = headerPlainSize(session.header);
-    std::uint64_t capacity = plainSize < FUZZ_CAPACITY_CAP ? plainSize : FUZZ_CAPACITY_CAP;
+    if (wideEntry) {
+        markWideEntry(&session.header);
+    }
+    // The open job's own sizing, then capped (keeping its unit) to stay fast.
+    const OpenBufferSize sized = sizeOpenBuffer(session.header, isTextContainer);
+    std::uint32_t capacity = sized.capacity < FUZZ_CAPACITY_CAP ? sized.capacity : FUZZ_CAPACITY_CAP;
     if ((options & 4) != 0 && capacity != 0) {
         capacity = capacity / 2;
     }
-    if (isTextContainer && wideEntry) {
-        capacity &= ~std::uint64_t{1};
-    }
-    auto destination = std::make_unique<std::uint8_t[]>(capacity + 2);
+    capacity -= capacity % sized.unit;
+    auto destination = std::make_unique<std::uint8_t[]>(std::size_t{capacity} + 2);
 
     FUZZ_CHECK(setupKey(&session, password) == RESULT_OK);
     const ResultCode code = decryptPayload(&session, destination.get(), capacity);
@@ -90,13 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (code != RESULT_OK) {
         return 0;
     }
-    std::uint64_t textLength = headerPlainSize(session.header);
     if (shortText) {
-        FUZZ_CHECK(textLength <= 31);
+        FUZZ_CHECK(headerPlainSize(session.header) <= 31);
     }
-    if (textLength > capacity) {
-        textLength = capacity;
-    }
-    runContainerTextChain(destination.get(), static_cast<std::size_t>(textLength), isTextContainer, wideEntry);
+    const std::uint32_t textLength = openedTextLength(session.header, capacity);
+    FUZZ_CHECK(textLength <= capacity);
+    runContainerTextChain(destination.get(), textLength, isTextContainer, wideEntry);
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "support/json_string.h"
 #include "cli/process_runner.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
@@ -703,53 +704,6 @@ TEST_F(VtxtTool, OpensWithEveryPasswordLineItAcceptedBefore)
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("NUL"), std::string::npos) << run.err;
     EXPECT_TRUE(run.out.empty());
-}
-
-// A JSON string token (quotes included) decoded to UTF-16; false when it is
-// not valid JSON (a raw control character, a bad escape, bytes not UTF-8).
-bool decodeJsonString(const std::string& token, std::u16string* out)
-{
-    out->clear();
-    if (token.size() < 2 || token.front() != '"' || token.back() != '"') {
-        return false;
-    }
-    const std::string body = token.substr(1, token.size() - 2);
-    std::string utf8;
-    for (std::size_t k = 0; k < body.size(); ++k) {
-        const auto c = static_cast<unsigned char>(body[k]);
-        if (c < 0x20) {
-            return false;
-        }
-        if (c != '\\') {
-            utf8 += static_cast<char>(c);
-            continue;
-        }
-        if (++k >= body.size()) {
-            return false;
-        }
-        const char e = body[k];
-        static const std::string simple = "\"\\/bfnrt";
-        static const std::string meaning = "\"\\/\b\f\n\r\t";
-        if (simple.find(e) != std::string::npos) {
-            utf8 += meaning[simple.find(e)];
-            continue;
-        }
-        if (e != 'u' || k + 4 >= body.size()) {
-            return false;
-        }
-        const unsigned unit = static_cast<unsigned>(std::stoul(body.substr(k + 1, 4), nullptr, 16));
-        k += 4;
-        // Units travel as they are: append what is gathered so far, then the unit.
-        std::u16string gathered(utf8.size() + 1, u'\0');
-        gathered.resize(decodeUtf8(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), gathered.data()));
-        *out += gathered;
-        *out += static_cast<char16_t>(unit);
-        utf8.clear();
-    }
-    std::u16string gathered(utf8.size() + 1, u'\0');
-    gathered.resize(decodeUtf8(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), gathered.data()));
-    *out += gathered;
-    return true;
 }
 
 // Nothing a terminal would act on: no C0 control but the line breaks given,
