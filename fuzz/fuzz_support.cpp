@@ -12,6 +12,7 @@
 #include "cipher/checksum.h"
 #include "cipher/payload.h"
 #include "container/container_header.h"
+#include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "text/text_encoding.h"
 
@@ -222,6 +223,26 @@ void repairBlockChecksums(std::uint8_t* file, std::size_t size)
         position = start + length;
         remaining -= length;
     }
+}
+
+bool openRepairedScratch(std::uint8_t options, std::vector<std::uint8_t>* file, ContainerSession* session)
+{
+    if ((options & 2) != 0) {
+        repairBlockChecksums(file->data(), file->size());
+    }
+    if ((options & 1) != 0) {
+        repairHeaderChecksum(file->data(), file->size());
+    }
+    if (!writeScratch(file->data(), file->size())) {
+        fuzzFail("cannot write the scratch file");
+    }
+    initSession(session);
+    if (openContainer(session, scratchPath()) != RESULT_OK) {
+        teardownSession(session);
+        return false;
+    }
+    capHeaderWork(&session->header);
+    return true;
 }
 
 void capHeaderWork(ContainerHeader* header)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ContainerHeader;
 
@@ -39,6 +40,13 @@ void repairBlockChecksums(std::uint8_t* file, std::size_t size);
 // The generation-2 bytes of the legacy checksum: seeds with scheduleBase and
 // folds the 16 salt bytes as signed values, alternating the two halves.
 std::uint16_t legacyHeaderChecksum(const std::uint8_t header[64]);
+
+struct ContainerSession;
+// Repairs a file image as options say (bit 0: the header checksum, bit 1: the
+// block checksums and lengths), writes it to the scratch file and opens it
+// into *session (initialised here) with capHeaderWork applied. False, with the
+// session torn down, when the reader refuses the header.
+bool openRepairedScratch(std::uint8_t options, std::vector<std::uint8_t>* file, ContainerSession* session);
 
 // Caps an accepted header's work so one input stays far below a millisecond
 // of cipher work: round counts, shuffle level and block size are folded into

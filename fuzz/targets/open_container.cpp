@@ -50,23 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char16_t password[256];
     passwordFromBytes(data + 2, passwordBytes, password);
     std::vector<std::uint8_t> file(data + 2 + passwordBytes, data + size);
-    if ((options & 2) != 0) {
-        repairBlockChecksums(file.data(), file.size());
-    }
-    if ((options & 1) != 0) {
-        repairHeaderChecksum(file.data(), file.size());
-    }
-    if (!writeScratch(file.data(), file.size())) {
-        fuzzFail("cannot write the scratch file");
-    }
-
     ContainerSession session;
-    initSession(&session);
-    if (openContainer(&session, scratchPath()) != RESULT_OK) {
-        teardownSession(&session);
+    if (!openRepairedScratch(options, &file, &session)) {
         return 0;
     }
-    capHeaderWork(&session.header);
     const bool isTextContainer = (options & 8) == 0;
     const bool wideEntry = (options & 16) != 0;
     if (wideEntry) {

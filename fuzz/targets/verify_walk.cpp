@@ -32,24 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint8_t options = data[0];
     std::vector<std::uint8_t> file(data + 1, data + size);
-    if ((options & 2) != 0) {
-        repairBlockChecksums(file.data(), file.size());
-    }
-    if ((options & 1) != 0) {
-        repairHeaderChecksum(file.data(), file.size());
-    }
-    if (!writeScratch(file.data(), file.size())) {
-        fuzzFail("cannot write the scratch file");
-    }
-
     ContainerSession walk;
-    initSession(&walk);
-    if (openContainer(&walk, scratchPath()) != RESULT_OK) {
-        teardownSession(&walk);
+    if (!openRepairedScratch(options, &file, &walk)) {
         return 0;
     }
-    // The same caps for both, so that both read the same layout.
-    capHeaderWork(&walk.header);
     std::vector<std::string> findings;
     const ResultCode walked =
         walkContainerStructure(&walk, [&findings](const std::string& line) { findings.push_back(line); });
@@ -61,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ContainerSession reader;
     initSession(&reader);
     FUZZ_CHECK(openContainer(&reader, scratchPath()) == RESULT_OK);
-    capHeaderWork(&reader.header);
+    capHeaderWork(&reader.header);  // the same caps as the walk's, so both read the same layout
     FUZZ_CHECK(setupKey(&reader, u"any password") == RESULT_OK);
     std::uint8_t nowhere[1] = {0};
     const ResultCode deciphered = decryptPayload(&reader, nowhere, 0);
