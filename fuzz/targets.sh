@@ -21,3 +21,13 @@ fuzz_dictionary() {
         *) echo fuzz/dict/text.dict ;;
     esac
 }
+
+# Further libFuzzer options. The UTF-16 input conversion explains each refusal
+# on standard error, as vtxt does; closing the target's standard error keeps
+# the log readable (libFuzzer and the sanitizers report through a copy of it).
+fuzz_extra_options() {
+    case "$1" in
+        vtxt_utf16) echo "-close_fd_mask=2" ;;
+        *) echo "" ;;
+    esac
+}
