@@ -12,6 +12,7 @@
 #include "cipher/checksum.h"
 #include "cipher/payload.h"
 #include "container/container_header.h"
+#include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "text/text_encoding.h"
 
@@ -224,6 +225,26 @@ void repairBlockChecksums(std::uint8_t* file, std::size_t size)
     }
 }
 
+bool openRepairedScratch(std::uint8_t options, std::vector<std::uint8_t>* file, ContainerSession* session)
+{
+    if ((options & 2) != 0) {
+        repairBlockChecksums(file->data(), file->size());
+    }
+    if ((options & 1) != 0) {
+        repairHeaderChecksum(file->data(), file->size());
+    }
+    if (!writeScratch(file->data(), file->size())) {
+        fuzzFail("cannot write the scratch file");
+    }
+    initSession(session);
+    if (openContainer(session, scratchPath()) != RESULT_OK) {
+        teardownSession(session);
+        return false;
+    }
+    capHeaderWork(&session->header);
+    return true;
+}
+
 void capHeaderWork(ContainerHeader* header)
 {
     if (header->mixRounds > 8192) {
@@ -311,11 +332,26 @@ void runPlainFileChain(const std::uint8_t* bytes, std::size_t n)
     fuzzFail("detectEncoding returned an unknown kind");
 }
 
+void markWideEntry(ContainerHeader* header)
+{
+    static constexpr char16_t WIDE_ENTRY[] = u"vellic_w.txt";
+    std::memset(header->entryName, 0, sizeof header->entryName);
+    std::memcpy(header->entryName, WIDE_ENTRY, sizeof WIDE_ENTRY);
+}
+
 void runContainerTextChain(const std::uint8_t* bytes, std::size_t n, bool isTextContainer, bool wideEntry)
 {
-    const std::size_t unit = isTextContainer && wideEntry ? 2 : 1;
-    const std::size_t length = n / unit * unit;
-    const std::size_t capacity = length + 2;
+    // The buffer the open job allocates for n deciphered bytes, sized by the job's own code.
+    ContainerHeader header{};
+    header.plainSizeLow = static_cast<std::uint32_t>(n);
+    if (wideEntry) {
+        markWideEntry(&header);
+    }
+    const OpenBufferSize size = sizeOpenBuffer(header, isTextContainer);
+    const std::size_t unit = size.unit;
+    const std::size_t length = openedTextLength(header, size.capacity);
+    FUZZ_CHECK(length % unit == 0 && length <= n && n - length < unit);
+    const std::size_t capacity = std::size_t{size.capacity} + 2;
     auto buffer = zeroed(capacity);
     if (length != 0) {
         std::memcpy(buffer.get(), bytes, length);

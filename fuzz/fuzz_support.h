@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ContainerHeader;
 
@@ -40,6 +41,13 @@ void repairBlockChecksums(std::uint8_t* file, std::size_t size);
 // folds the 16 salt bytes as signed values, alternating the two halves.
 std::uint16_t legacyHeaderChecksum(const std::uint8_t header[64]);
 
+struct ContainerSession;
+// Repairs a file image as options say (bit 0: the header checksum, bit 1: the
+// block checksums and lengths), writes it to the scratch file and opens it
+// into *session (initialised here) with capHeaderWork applied. False, with the
+// session torn down, when the reader refuses the header.
+bool openRepairedScratch(std::uint8_t options, std::vector<std::uint8_t>* file, ContainerSession* session);
+
 // Caps an accepted header's work so one input stays far below a millisecond
 // of cipher work: round counts, shuffle level and block size are folded into
 // small ranges that keep every code path reachable.
@@ -49,8 +57,11 @@ void capHeaderWork(ContainerHeader* header);
 // line breaks or swap, terminate, repair, skip the mark), with buffers sized
 // exactly as the job sizes them, and checks on the text it produces.
 void runPlainFileChain(const std::uint8_t* bytes, std::size_t n);
+// Gives a header the entry name that marks UTF-16 text.
+void markWideEntry(ContainerHeader* header);
 // The conversions the container open runs on n decrypted bytes: a text
-// container (UTF-8, or UTF-16 when the entry says so) or any other container.
+// container (UTF-8, or UTF-16 when the entry says so) or any other container,
+// in a buffer sized by the open job's sizeOpenBuffer.
 void runContainerTextChain(const std::uint8_t* bytes, std::size_t n, bool isTextContainer, bool wideEntry);
 // Units before the terminator, checking that it lies within capacityUnits.
 std::size_t boundedLength(const char16_t* text, std::size_t capacityUnits);

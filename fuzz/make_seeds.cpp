@@ -322,6 +322,7 @@ void containerSeeds()
         put("header_reader", c.name, concat({0}, file));
         put("open_container", c.name, withPassword(0, password, file));
         put("open_container", c.name + "-wrong-password", withPassword(0, u"wrong", file));
+        put("verify_walk", c.name, concat({0}, file));
     }
     const Bytes wideText = utf16le(u"wide entry \u20ac\xD800!");
     const Bytes wide = writeContainer(std::string(wideText.begin(), wideText.end()), password, Parameters{});
@@ -356,6 +357,7 @@ void containerSeeds()
         }
         put("header_reader", name, concat({0}, file));
         put("open_container", name, withPassword(0, password, file));
+        put("verify_walk", name, concat({0}, file));
     }
 
     Bytes badMagic = writeContainer(sampleText(64), password, Parameters{});
@@ -366,6 +368,130 @@ void containerSeeds()
     put("header_reader", "generation3", concat({1}, generation3));
     put("header_reader", "truncated-gen2", concat({0}, Bytes(generation3.begin(), generation3.begin() + 600)));
     put("header_reader", "one-byte", {0, 0x58});
+}
+
+// What verify must tell apart: a damaged block, a file cut inside a block or
+// the trailer, damaged spare copies of the sum (options bit 1 makes mutated
+// block checksums match again).
+void verifySeeds()
+{
+    const char16_t* password = u"pw";
+    Parameters multiBlock;
+    multiBlock.blockSize = 2048;
+    const Bytes file = writeContainer(sampleText(5000), password, multiBlock);
+    Bytes damagedBlock = file;
+    damagedBlock[HEADER_SIZE + 8 + 100] ^= 1;
+    put("verify_walk", "damaged-block", concat({0}, damagedBlock));
+    put("verify_walk", "damaged-block-checksums-repaired", concat({2}, damagedBlock));
+    put("verify_walk", "cut-inside-a-block", concat({0}, Bytes(file.begin(), file.begin() + 3000)));
+    put("verify_walk", "cut-in-the-trailer", concat({0}, Bytes(file.begin(), file.end() - 4)));
+    Bytes spare = file;
+    spare[spare.size() - 2] ^= 1;
+    put("verify_walk", "damaged-spare-copy", concat({0}, spare));
+    Bytes endMarker = file;
+    endMarker[endMarker.size() - 16] ^= 1;
+    put("verify_walk", "damaged-end-marker", concat({0}, endMarker));
+}
+
+Bytes joined(const std::vector<std::string>& parts, char separator)
+{
+    Bytes out;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        if (k != 0) {
+            out.push_back(static_cast<std::uint8_t>(separator));
+        }
+        out.insert(out.end(), parts[k].begin(), parts[k].end());
+    }
+    return out;
+}
+
+// Names, hints and lines of vtxt: what a hostile file or a careless script gives.
+void toolSeeds()
+{
+    const std::vector<std::pair<std::string, Bytes>> names = {
+        {"plain-name", bytesOf("notes 2026.vtxt")},
+        {"clear-screen", bytesOf("\x1B[2J\x1B[H")},
+        {"title-change", bytesOf("\x1B]0;owned\x07name")},
+        {"eight-bit-csi", bytesOf("\xC2\x9B"
+                                  "31mred")},
+        {"bidi-override", bytesOf("invoice\xE2\x80\xAEtxt.exe")},
+        {"isolates-and-marks", bytesOf("\xE2\x81\xA6\xD8\x9C\xE2\x80\x8F\xE2\x81\xA9")},
+        {"overlong-dots", bytesOf("\xC0\xAE\xC0\xAE\xC0\xAFvictim.vtxt")},
+        {"latin1", bytesOf("p\xE4ss")},
+        {"quotes-and-backslashes", bytesOf("\"a\\b\" \\u0041")},
+        {"hint-utf16-lone-surrogates", utf16le(u"hint \xD800 x \xDC00 \x1B[2J \x9B \u202E")},
+        {"hint-utf16-pairs", utf16le(u"Gr\u00FC\u00DFe \U0001F431")},
+    };
+    for (const auto& [name, bytes] : names) {
+        put("terminal_escape", name, bytes);
+        put("vtxt_utf16", "lenient-" + name, concat({2}, bytes));
+    }
+    const std::vector<std::pair<std::string, Bytes>> wide = {
+        {"entry-text", utf16le(u"Gr\u00FC\u00DFe \u2713 \U0001F431\n")},
+        {"entry-lone-surrogates", utf16le(u"x\xD800y\xDC00\xD83D")},
+        {"entry-nul-inside", utf16le(std::u16string(u"before\0after", 12))},
+        {"entry-odd-length", concat(utf16le(u"ab"), {0x43})},
+    };
+    for (const auto& [name, bytes] : wide) {
+        put("vtxt_utf16", name, concat({0}, bytes));
+    }
+    const std::vector<std::pair<std::string, Bytes>> inputs = {
+        {"input-little-endian-mark", concat({0xFF, 0xFE}, utf16le(u"A\u00E9\u20AC\U0001F600\r\n"))},
+        {"input-big-endian-mark", concat({0xFE, 0xFF}, utf16be(u"A\u00E9\u20AC\U0001F600\r\n"))},
+        {"input-big-endian-bare", utf16be(u"no mark")},
+        {"input-little-endian-bare", utf16le(u"no mark")},
+        {"input-odd", {0x41, 0x00, 0x42}},
+        {"input-nul", utf16le(std::u16string(u"a\0b", 3))},
+        {"input-lone-surrogate", concat({0xFF, 0xFE}, utf16le(u"\xDC00x"))},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        put("vtxt_utf16", name, concat({1}, bytes));
+    }
+
+    const std::string euros = [] {
+        std::string s;
+        for (int k = 0; k < 255; ++k) {
+            s += "\xE2\x82\xAC";
+        }
+        return s;
+    }();
+    const std::vector<std::pair<std::string, Bytes>> lines = {
+        {"plain", bytesOf("secret\n")},
+        {"two-lines", bytesOf("secret\r\nsecond\n")},
+        {"mark", bytesOf("\xEF\xBB\xBFsecret\r\n")},
+        {"empty-line", bytesOf("\n")},
+        {"nothing", {}},
+        {"nul", {'a', 'b', 0, 'c', 'd', '\n'}},
+        {"latin1", bytesOf("p\xE4ss\n")},
+        {"overlong-nul", bytesOf("ab\xC0\x80"
+                                 "cd\n")},
+        {"longest", bytesOf(std::string(255, 'x') + "\n")},
+        {"one-too-long", bytesOf(std::string(256, 'x'))},
+        {"longest-euros", bytesOf(euros)},
+        {"no-line-break", bytesOf(std::string(1100, 'y'))},
+        {"skipped-bytes", bytesOf(std::string(1030, '\xF8'))},
+    };
+    for (const auto& [name, bytes] : lines) {
+        put("password_line", name, bytes);
+    }
+
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+        {"encrypt", {"encrypt", "notes.txt", "-o", "notes.vtxt", "--hint", "the usual", "--password-file", "pw"}},
+        {"encrypt-pipes", {"encrypt", "-", "-o", "-", "--password-fd", "3", "--allow-empty-password", "-q"}},
+        {"encrypt-fd-zero", {"encrypt", "-", "-o", "out.vtxt", "--password-fd=0"}},
+        {"decrypt", {"decrypt", "in.vtxt", "-oout.txt", "--raw", "--force", "--password-file=-"}},
+        {"cat", {"cat", "--", "-name.vtxt"}},
+        {"info-several", {"info", "--json", "a.vtxt", "-", "b.vtxt"}},
+        {"verify-several", {"verify", "a.vtxt", "b.vtxt", "--ask-password", "--quiet"}},
+        {"passwd", {"passwd", "doc.vtxt", "--no-hint", "--password-fd", "4", "--new-password-file", "new"}},
+        {"passwd-hints", {"passwd", "doc.vtxt", "--hint", "h", "--keep-hint"}},
+        {"password-argument", {"cat", "a.vtxt", "--password", "hunter2"}},
+        {"help", {"help", "passwd"}},
+        {"version", {"--version"}},
+    };
+    for (const auto& [name, args] : commands) {
+        put("command_line", name, joined(args, '\0'));
+    }
 }
 
 void roundTripSeeds()
@@ -411,6 +537,8 @@ int main(int argc, char** argv)
     textSeeds();
     containerSeeds();
     roundTripSeeds();
+    verifySeeds();
+    toolSeeds();
     std::printf("seeds written to %s\n", argv[1]);
     return 0;
 }

@@ -9,6 +9,11 @@ set(TARNWICK_FUZZ_TARGETS
     container_text_chain
     header_reader
     open_container
+    round_trip
     system_path
-    round_trip)
+    verify_walk
+    terminal_escape
+    vtxt_utf16
+    password_line
+    command_line)
 set(TARNWICK_FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)

@@ -53,6 +53,8 @@ for target in "${targets[@]}"; do
              -max_len="$(fuzz_max_len "$target")" -timeout=10 -rss_limit_mb=2048)
     dict="$(fuzz_dictionary "$target")"
     [ -n "$dict" ] && options+=(-dict="$dict")
+    extra="$(fuzz_extra_options "$target")"
+    [ -n "$extra" ] && options+=("$extra")
     log="$build/fuzz-$target.log"
     echo "=== $target: ${seconds}s"
     "$binary" "${options[@]}" "$work" "${seeds[@]}" >"$log" 2>&1

@@ -18,7 +18,7 @@ namespace {
 
 // Larger destinations add nothing but allocation time: the reader deciphers
 // and checks what lies beyond the destination all the same.
-constexpr std::uint64_t FUZZ_CAPACITY_CAP = 1 << 16;
+constexpr std::uint32_t FUZZ_CAPACITY_CAP = 1 << 16;
 
 bool decryptCodeExpected(ResultCode code)
 {
@@ -50,34 +50,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char16_t password[256];
     passwordFromBytes(data + 2, passwordBytes, password);
     std::vector<std::uint8_t> file(data + 2 + passwordBytes, data + size);
-    if ((options & 2) != 0) {
-        repairBlockChecksums(file.data(), file.size());
-    }
-    if ((options & 1) != 0) {
-        repairHeaderChecksum(file.data(), file.size());
-    }
-    if (!writeScratch(file.data(), file.size())) {
-        fuzzFail("cannot write the scratch file");
-    }
-
     ContainerSession session;
-    initSession(&session);
-    if (openContainer(&session, scratchPath()) != RESULT_OK) {
-        teardownSession(&session);
+    if (!openRepairedScratch(options, &file, &session)) {
         return 0;
     }
-    capHeaderWork(&session.header);
     const bool isTextContainer = (options & 8) == 0;
     const bool wideEntry = (options & 16) != 0;
-    const std::uint64_t plainSize = headerPlainSize(session.header);
-    std::uint64_t capacity = plainSize < FUZZ_CAPACITY_CAP ? plainSize : FUZZ_CAPACITY_CAP;
+    if (wideEntry) {
+        markWideEntry(&session.header);
+    }
+    // The open job's own sizing, then capped (keeping its unit) to stay fast.
+    const OpenBufferSize sized = sizeOpenBuffer(session.header, isTextContainer);
+    std::uint32_t capacity = sized.capacity < FUZZ_CAPACITY_CAP ? sized.capacity : FUZZ_CAPACITY_CAP;
     if ((options & 4) != 0 && capacity != 0) {
         capacity = capacity / 2;
     }
-    if (isTextContainer && wideEntry) {
-        capacity &= ~std::uint64_t{1};
-    }
-    auto destination = std::make_unique<std::uint8_t[]>(capacity + 2);
+    capacity -= capacity % sized.unit;
+    auto destination = std::make_unique<std::uint8_t[]>(std::size_t{capacity} + 2);
 
     FUZZ_CHECK(setupKey(&session, password) == RESULT_OK);
     const ResultCode code = decryptPayload(&session, destination.get(), capacity);
@@ -90,13 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (code != RESULT_OK) {
         return 0;
     }
-    std::uint64_t textLength = headerPlainSize(session.header);
     if (shortText) {
-        FUZZ_CHECK(textLength <= 31);
+        FUZZ_CHECK(headerPlainSize(session.header) <= 31);
     }
-    if (textLength > capacity) {
-        textLength = capacity;
-    }
-    runContainerTextChain(destination.get(), static_cast<std::size_t>(textLength), isTextContainer, wideEntry);
+    const std::uint32_t textLength = openedTextLength(session.header, capacity);
+    FUZZ_CHECK(textLength <= capacity);
+    runContainerTextChain(destination.get(), textLength, isTextContainer, wideEntry);
     return 0;
 }

@@ -30,23 +30,27 @@ enum OptionFlag : unsigned {
     OPT_PASSWORD = 1u << 7,
     OPT_NEW_PASSWORD = 1u << 8,
     OPT_ASK_PASSWORD = 1u << 9,
+    OPT_NO_HINT = 1u << 10,
+    OPT_ALLOW_EMPTY = 1u << 11,
+    OPT_SEVERAL_INPUTS = 1u << 12,
 };
 
 unsigned optionsOf(Command command)
 {
     switch (command) {
         case Command::Encrypt:
-            return OPT_OUTPUT | OPT_FORCE | OPT_HINT | OPT_FROM_UTF16 | OPT_PASSWORD;
+            return OPT_OUTPUT | OPT_FORCE | OPT_HINT | OPT_FROM_UTF16 | OPT_PASSWORD | OPT_ALLOW_EMPTY;
         case Command::Decrypt:
             return OPT_OUTPUT | OPT_FORCE | OPT_RAW | OPT_PASSWORD;
         case Command::Cat:
             return OPT_RAW | OPT_PASSWORD;
         case Command::Info:
-            return OPT_JSON;
+            return OPT_JSON | OPT_SEVERAL_INPUTS;
         case Command::Verify:
-            return OPT_PASSWORD | OPT_ASK_PASSWORD;
+            return OPT_PASSWORD | OPT_ASK_PASSWORD | OPT_SEVERAL_INPUTS;
         case Command::Passwd:
-            return OPT_HINT | OPT_KEEP_HINT | OPT_PASSWORD | OPT_NEW_PASSWORD | OPT_FORCE;
+            return OPT_HINT | OPT_KEEP_HINT | OPT_NO_HINT | OPT_PASSWORD | OPT_NEW_PASSWORD | OPT_ALLOW_EMPTY |
+                   OPT_FORCE;
         case Command::None:
             break;
     }
@@ -66,6 +70,13 @@ const char* commandName(Command command)
 bool startsWith(const std::string& text, const char* prefix)
 {
     return text.rfind(prefix, 0) == 0;
+}
+
+// A source that reads standard input by its name: "-" or descriptor 0.
+bool namesStandardInput(const PasswordSource& source)
+{
+    return (source.kind == PasswordSourceKind::File && source.path == "-") ||
+           (source.kind == PasswordSourceKind::Descriptor && source.descriptor == 0);
 }
 
 // Options that look like a way to give a password as an argument.
@@ -218,6 +229,19 @@ struct Parser {
         if (name == "--keep-hint") {
             return flagOption(OPT_KEEP_HINT, &line->keepHint);
         }
+        if (name == "--no-hint") {
+            return flagOption(OPT_NO_HINT, &line->noHint);
+        }
+        if (name == "--allow-empty-password") {
+            return flagOption(OPT_ALLOW_EMPTY, &line->allowEmptyPassword);
+        }
+        if (name == "-q" || name == "--quiet") {
+            if (hasInline) {
+                return fail("option " + name + " takes no value");
+            }
+            line->quiet = true;  // every command has progress or notes to silence
+            return true;
+        }
         if (name == "--ask-password") {
             return flagOption(OPT_ASK_PASSWORD, &line->askPassword);
         }
@@ -248,13 +272,21 @@ struct Parser {
 
     bool positional(const std::string& argument)
     {
-        if (!line->input.empty()) {
+        if (!line->inputs.empty() && (optionsOf(line->command) & OPT_SEVERAL_INPUTS) == 0) {
             return fail("unexpected argument '" + argument + "'");
         }
         if (argument.empty()) {
             return fail("an empty file name");
         }
-        line->input = argument;
+        for (const std::string& earlier : line->inputs) {
+            if (argument == "-" && earlier == "-") {
+                return fail("standard input can be read only once");
+            }
+        }
+        if (line->inputs.empty()) {
+            line->input = argument;
+        }
+        line->inputs.push_back(argument);
         return true;
     }
 
@@ -270,17 +302,20 @@ struct Parser {
         if (line->command == Command::Passwd && line->input == "-") {
             return fail("passwd changes a file in place; standard input cannot be used");
         }
-        if (line->hasHint && line->keepHint) {
-            return fail("give either --hint or --keep-hint, not both");
+        if (int{line->hasHint} + int{line->keepHint} + int{line->noHint} > 1) {
+            return fail("give only one of --hint, --keep-hint and --no-hint");
         }
         if (line->askPassword && line->hasPassword) {
             return fail("give either --ask-password or a password file, not both");
         }
-        const bool passwordFromStdin = line->password.kind == PasswordSourceKind::File && line->password.path == "-";
-        const bool newPasswordFromStdin =
-            line->newPassword.kind == PasswordSourceKind::File && line->newPassword.path == "-";
-        if ((passwordFromStdin || newPasswordFromStdin) && line->input == "-") {
-            return fail("standard input cannot be both the input and a password file");
+        const bool passwordFromStdin = namesStandardInput(line->password);
+        const bool newPasswordFromStdin = namesStandardInput(line->newPassword);
+        bool inputFromStdin = false;
+        for (const std::string& input : line->inputs) {
+            inputFromStdin = inputFromStdin || input == "-";
+        }
+        if ((passwordFromStdin || newPasswordFromStdin) && inputFromStdin) {
+            return fail("standard input cannot be both the input and a password source");
         }
         if (passwordFromStdin && newPasswordFromStdin) {
             return fail("standard input can hold only one of the two passwords");
@@ -373,18 +408,19 @@ std::string usageText(Command command)
 {
     switch (command) {
         case Command::Encrypt:
-            return "usage: vtxt encrypt IN -o OUT [--hint TEXT] [--from-utf16] [--password-file FILE] [--force]\n";
+            return "usage: vtxt encrypt IN -o OUT [--hint TEXT] [--from-utf16] [--password-file FILE] [--force]\n"
+                   "                    [--allow-empty-password] [--quiet]\n";
         case Command::Decrypt:
-            return "usage: vtxt decrypt IN [-o OUT] [--raw] [--password-file FILE] [--force]\n";
+            return "usage: vtxt decrypt IN [-o OUT] [--raw] [--password-file FILE] [--force] [--quiet]\n";
         case Command::Cat:
-            return "usage: vtxt cat FILE [--raw] [--password-file FILE]\n";
+            return "usage: vtxt cat FILE [--raw] [--password-file FILE] [--quiet]\n";
         case Command::Info:
-            return "usage: vtxt info FILE [--json]\n";
+            return "usage: vtxt info FILE... [--json]\n";
         case Command::Verify:
-            return "usage: vtxt verify FILE [--ask-password | --password-file FILE]\n";
+            return "usage: vtxt verify FILE... [--ask-password | --password-file FILE] [--quiet]\n";
         case Command::Passwd:
-            return "usage: vtxt passwd FILE [--hint TEXT | --keep-hint] [--password-file FILE]\n"
-                   "                   [--new-password-file FILE] [--force]\n";
+            return "usage: vtxt passwd FILE [--hint TEXT | --keep-hint | --no-hint] [--password-file FILE]\n"
+                   "                   [--new-password-file FILE] [--allow-empty-password] [--force] [--quiet]\n";
         case Command::None:
             break;
     }
@@ -400,7 +436,11 @@ const char* const PASSWORD_OPTIONS_HELP =
 #ifndef _WIN32
     "  --password-fd N        read the password from the first line of descriptor N\n"
 #endif
-    ;
+    "  -q, --quiet            no progress display and no notes\n";
+
+const char* const NEW_PASSWORD_HELP =
+    "  --allow-empty-password accept an empty new password (refused otherwise)\n"
+    "A new password must be UTF-8 text without a NUL character.\n";
 
 }  // namespace
 
@@ -419,6 +459,7 @@ std::string helpText(Command command)
                 "                         it is stored as UTF-8, as the editor stores text\n"
                 "  -f, --force            replace OUT when it exists\n";
             text += PASSWORD_OPTIONS_HELP;
+            text += NEW_PASSWORD_HELP;
             break;
         case Command::Decrypt:
             text +=
@@ -439,16 +480,17 @@ std::string helpText(Command command)
             break;
         case Command::Info:
             text +=
-                "\nShows the header of the container FILE without asking for a password:\n"
+                "\nShows the header of each container FILE without asking for a password:\n"
                 "generation, cipher scheme, shuffle level, block size, plain size, save time,\n"
-                "entry name and hint.\n\n"
-                "  --json                 print one JSON object instead\n";
+                "entry name and hint. Control characters in names and hints show as escapes.\n\n"
+                "  --json                 print one JSON object (one line) for each FILE instead\n";
             break;
         case Command::Verify:
             text +=
-                "\nChecks the container FILE without writing any text: the header, every block\n"
+                "\nChecks each container FILE without writing any text: the header, every block\n"
                 "checksum and the trailer; with a password also the sum of the text, which\n"
-                "tells whether the password is right and the text intact.\n\n"
+                "tells whether the password is right and the text intact. Each FILE takes its\n"
+                "own password: asked again, or the next line of a password descriptor.\n\n"
                 "  --ask-password         ask for the password on the terminal\n";
             text += PASSWORD_OPTIONS_HELP;
             break;
@@ -456,9 +498,11 @@ std::string helpText(Command command)
             text +=
                 "\nChanges the password of the container FILE in place, through a temporary\n"
                 "file that replaces FILE only when it is complete. The text never reaches the\n"
-                "disk in clear. Without --hint or --keep-hint the new file has no hint.\n\n"
+                "disk in clear. The current hint is kept (and a note says so) unless --hint\n"
+                "or --no-hint is given.\n\n"
                 "  --hint TEXT            the new hint (at most 127 characters)\n"
-                "  --keep-hint            keep the current hint\n"
+                "  --keep-hint            keep the current hint, without a note\n"
+                "  --no-hint              remove the hint\n"
                 "  -f, --force            change a file that has other hard links (they keep\n"
                 "                         the old contents and password)\n"
                 "  --password-file FILE   the current password from the first line of FILE\n"
@@ -469,7 +513,8 @@ std::string helpText(Command command)
 #ifndef _WIN32
                 "  --new-password-fd N    the new password from descriptor N\n"
 #endif
-                ;
+                "  -q, --quiet            no progress display and no notes\n";
+            text += NEW_PASSWORD_HELP;
             break;
         case Command::None:
             text =
@@ -479,8 +524,8 @@ std::string helpText(Command command)
                 "  encrypt IN -o OUT      encrypt a text into a container\n"
                 "  decrypt IN [-o OUT]    decrypt a container\n"
                 "  cat FILE               print the text of a container\n"
-                "  info FILE [--json]     show the header, no password needed\n"
-                "  verify FILE            check the checksums (and the password)\n"
+                "  info FILE...           show the header, no password needed\n"
+                "  verify FILE...         check the checksums (and the password)\n"
                 "  passwd FILE            change the password and hint\n\n"
                 "vtxt COMMAND --help shows the options of a command; vtxt --version the version.\n"
                 "Passwords are asked on the terminal or read from a file, never from the\n"

@@ -19,16 +19,20 @@ struct CommandLine {
     Command command = Command::None;
     bool showHelp = false;
     bool showVersion = false;
-    std::string input;   // "-" is standard input
-    std::string output;  // "-" is standard output; empty when not given
+    std::string input;                // the first input file; "-" is standard input
+    std::vector<std::string> inputs;  // every input file (info and verify take several)
+    std::string output;               // "-" is standard output; empty when not given
     bool hasOutput = false;
     bool force = false;
     bool raw = false;
     bool json = false;
     bool fromUtf16 = false;
     bool keepHint = false;
+    bool noHint = false;  // passwd: remove the hint
     bool hasHint = false;
-    std::string hint;  // UTF-8
+    std::string hint;                 // UTF-8
+    bool allowEmptyPassword = false;  // a new password may be empty
+    bool quiet = false;               // no progress and no notes
     bool askPassword = false;
     bool hasPassword = false;  // a --password-file or --password-fd was given
     PasswordSource password;

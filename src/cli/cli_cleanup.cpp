@@ -31,6 +31,24 @@ struct TemporarySlot {
 
 TemporarySlot temporarySlots[TEMPORARY_SLOTS];
 
+// The line reportOnInterrupt leaves for the handler, written before it ends.
+constexpr std::size_t NOTE_CAPACITY = 8192;
+char interruptNote[NOTE_CAPACITY];
+std::size_t interruptNoteLength = 0;
+std::atomic<bool> interruptNoteSet{false};
+
+void writeInterruptNote()
+{
+    if (!interruptNoteSet.load()) {
+        return;
+    }
+#ifdef _WIN32
+    writeText(StandardStream::Error, std::string_view(interruptNote, interruptNoteLength));
+#else
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, interruptNote, interruptNoteLength);
+#endif
+}
+
 #ifdef _WIN32
 std::atomic<bool> interruptsDeferred{false};
 std::atomic<bool> interruptPending{false};
@@ -52,6 +70,7 @@ BOOL WINAPI onConsoleControl(DWORD)
             DeleteFileW(slot.path);
         }
     }
+    writeInterruptNote();
     return FALSE;  // the default handler ends the process
 }
 #else
@@ -71,6 +90,7 @@ void onInterrupt(int signalNumber)
             unlink(slot.path);
         }
     }
+    writeInterruptNote();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }
@@ -154,6 +174,17 @@ void forgetTerminal()
     terminalSaved.store(false);
 }
 #endif
+
+void reportOnInterrupt(const std::string& text)
+{
+    const std::string line = "vtxt: " + escapeForTerminal(text) + "\n";
+    // The handler may run on another thread at any moment: it reads the line
+    // only while the flag is set, and the flag is set after the line is complete.
+    interruptNoteSet.store(false);
+    interruptNoteLength = line.size() < NOTE_CAPACITY ? line.size() : NOTE_CAPACITY;
+    std::memcpy(interruptNote, line.data(), interruptNoteLength);
+    interruptNoteSet.store(true);
+}
 
 #ifdef _WIN32
 DeferredInterrupts::DeferredInterrupts()

@@ -24,6 +24,11 @@ void rememberTerminal(int descriptor, const struct termios& settings);
 #endif
 void forgetTerminal();
 
+// A change that is already made (a file replaced in place): an interrupt from
+// now on still ends the process, but first says so on standard error
+// ("vtxt: <text>", escaped).
+void reportOnInterrupt(const std::string& text);
+
 // Holds Ctrl-C and termination back while it lives, for a step that must not be
 // cut short (the replacement of a file in place); one that came meanwhile takes
 // effect when it ends.

@@ -129,7 +129,8 @@ int runEncrypt(const CommandLine& line)
     if (!password || !session) {
         return reportResult(RESULT_OUT_OF_MEMORY, name);
     }
-    if (const int status = readNewPassword(line.password, "Password", password.get()); status != 0) {
+    if (const int status = readNewPassword(line.password, "Password", line.allowEmptyPassword, password.get());
+        status != 0) {
         return status;
     }
     initSession(session.get());
@@ -226,19 +227,14 @@ int runPasswd(const CommandLine& line)
         document.stored.release();
         text = &converted;
     }
-    std::u16string hint;
-    if (line.keepHint) {
-        document.header.hint[HINT_MAX_UNITS] = 0;
-        hint = document.header.hint;
-    } else if (line.hasHint) {
-        hint = newHint;
-    }
+    const std::u16string hint = hintForNewPassword(line, newHint, document.header, input.name());
     LockedRecord<PasswordRecord> password;
     LockedRecord<ContainerSession> session;
     if (!password || !session) {
         return reportResult(RESULT_OUT_OF_MEMORY, input.name());
     }
-    if (const int status = readNewPassword(line.newPassword, "New password", password.get()); status != 0) {
+    if (const int status = readNewPassword(line.newPassword, "New password", line.allowEmptyPassword, password.get());
+        status != 0) {
         return status;
     }
     initSession(session.get());
@@ -250,6 +246,10 @@ int runPasswd(const CommandLine& line)
         code = saveContainerInto(session.get(), output.replacement(), text->size() == 0 ? NOTHING : text->data(),
                                  text->size(), password->units, hint.empty() ? nullptr : hint.c_str(),
                                  chooseShuffleLevel(text->size()));
+        if (code == RESULT_OK) {
+            reportOnInterrupt(input.name() +
+                              ": interrupted after the file was changed: it opens with the new password");
+        }
         progress.finish(code == RESULT_OK);
         output.discard();
     }

@@ -10,26 +10,13 @@
 
 #include "cli/cli_console.h"
 
-#include <vector>
+#include <atomic>
 
-#include "text/text_encoding.h"
+namespace {
 
-std::u16string utf8ToUtf16(std::string_view text)
-{
-    std::u16string out(text.size() + 1, u'\0');
-    const std::size_t units = decodeUtf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), out.data());
-    out.resize(units);
-    return out;
-}
+std::atomic<bool> quietRun{false};
 
-std::string utf16ToUtf8(std::u16string_view text)
-{
-    // encodeUtf8 stops at a NUL; the strings here never hold one.
-    std::u16string terminated(text);
-    std::vector<std::uint8_t> bytes(4 * terminated.size() + 1);
-    const std::size_t count = encodeUtf8(terminated.c_str(), bytes.data());
-    return std::string(reinterpret_cast<const char*>(bytes.data()), count - 1);
-}
+}  // namespace
 
 #ifdef _WIN32
 namespace {
@@ -165,12 +152,17 @@ std::string lastSystemError()
 void printError(std::string_view text)
 {
     std::string line = "vtxt: ";
-    line += text;
+    line += escapeForTerminal(text);
     line += '\n';
     writeText(StandardStream::Error, line);
 }
 
 int reportResult(ResultCode code, std::string_view context)
+{
+    return reportResult(code, context, {});
+}
+
+int reportResult(ResultCode code, std::string_view context, std::string_view reason)
 {
     ResultText text{};
     std::string line;
@@ -187,6 +179,28 @@ int reportResult(ResultCode code, std::string_view context)
     } else {
         line += "failed";
     }
+    if (!reason.empty()) {
+        line += " (";
+        line += reason;
+        line += ")";
+    }
     printError(line);
     return code == RESULT_OK ? EXIT_OTHER_FAILURE : static_cast<int>(code);
+}
+
+void setQuiet(bool quiet)
+{
+    quietRun.store(quiet);
+}
+
+bool isQuiet()
+{
+    return quietRun.load();
+}
+
+void printNote(std::string_view text)
+{
+    if (!isQuiet()) {
+        printError(text);
+    }
 }

@@ -1,3 +1,11 @@
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "cli/cli_document.h"
 
 #include <cstring>
@@ -19,10 +27,63 @@ bool withinOpenLimits(const ContainerHeader& header)
     return withinMemoryLimit(header);
 }
 
-bool isWideEntry(const ContainerHeader& header)
+std::string systemReason(ResultCode code, const std::string& name)
 {
-    static const char16_t WIDE_ENTRY[] = u"vellic_w.txt";
-    return std::memcmp(header.entryName, WIDE_ENTRY, sizeof WIDE_ENTRY) == 0;
+    if (code == RESULT_READ_FAILED) {
+        return lastSystemError();
+    }
+    if (code != RESULT_OPEN_FAILED) {
+        return "";
+    }
+    // The core says only that the open failed; asking the system again tells why.
+#ifdef _WIN32
+    const std::u16string wide = utf8ToUtf16(name);
+    const auto* path = reinterpret_cast<const wchar_t*>(wide.c_str());
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return "it is a directory";
+    }
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return lastSystemError();
+    }
+    CloseHandle(file);
+#else
+    const int file = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) {
+        return lastSystemError();
+    }
+    struct stat status {};
+    const bool directory = fstat(file, &status) == 0 && S_ISDIR(status.st_mode);
+    close(file);
+    if (directory) {
+        return "it is a directory";
+    }
+#endif
+    return "";
+}
+
+std::u16string hintForNewPassword(const CommandLine& line, const std::u16string& newHint, const ContainerHeader& header,
+                                  const std::string& name)
+{
+    if (line.hasHint) {
+        return newHint;
+    }
+    if (line.noHint) {
+        return u"";
+    }
+    std::size_t length = 0;
+    while (length + 1 < HEADER_HINT_UNITS && header.hint[length] != 0) {
+        ++length;
+    }
+    const std::u16string hint(header.hint, length);
+    if (!line.keepHint && !hint.empty()) {
+        printNote(name + ": the hint \"" + escapeForTerminal(hint) +
+                  "\" stays with the new password; give --hint TEXT to change it or --no-hint to "
+                  "remove it");
+    }
+    return hint;
 }
 
 bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
@@ -111,8 +172,9 @@ int readDocument(const ContainerInput& input, const PasswordSource& source, cons
     document->header = session->header;
     document->generation = session->generation;
     if (code != RESULT_OK) {
+        const std::string reason = systemReason(code, input.name());
         teardownSession(session.get());
-        return reportResult(code, input.name());
+        return reportResult(code, input.name(), reason);
     }
     // Refuse what the editor refuses before anything large is allocated.
     if (!withinOpenLimits(session->header)) {
@@ -139,11 +201,12 @@ int readDocument(const ContainerInput& input, const PasswordSource& source, cons
         code = decryptPayload(session.get(), document->stored.data(), capacity);
         progress.finish(code == RESULT_OK);
     }
+    const std::string reason = systemReason(code, input.name());
     teardownSession(session.get());
     document->header.plainSizeLow = session->header.plainSizeLow;  // a short text's real length
     if (code != RESULT_OK) {
         document->stored.release();
-        return reportResult(code, input.name());
+        return reportResult(code, input.name(), reason);
     }
     const std::uint64_t length = headerPlainSize(session->header);
     document->stored.resize(static_cast<std::size_t>(length < capacity ? length : capacity));

@@ -17,7 +17,22 @@ inline constexpr std::uint64_t TEXT_SIZE_LIMIT = 0x8000000;
 // and its size in MiB weighted by shuffleLevel + 1 at most 1024.
 bool withinOpenLimits(const ContainerHeader& header);
 // True when the entry holds UTF-16LE text ("vellic_w.txt", case-sensitive).
-bool isWideEntry(const ContainerHeader& header);
+inline bool isWideEntry(const ContainerHeader& header)
+{
+    return hasWideEntryName(header);
+}
+
+// The system's reason why a container operation on the file named name failed
+// with code, for the message: the last system error for a failed read, what
+// keeps the file from being opened for an open. Empty for other codes. Call it
+// at once after the failure, before anything else can change the system's error.
+std::string systemReason(ResultCode code, const std::string& name);
+
+// The hint passwd writes: --hint's text, none with --no-hint, otherwise the
+// file's current one, kept with a note on standard error unless --keep-hint
+// asked for exactly that.
+std::u16string hintForNewPassword(const CommandLine& line, const std::u16string& newHint, const ContainerHeader& header,
+                                  const std::string& name);
 
 // The stored UTF-16LE text as UTF-8, as the editor shows it: a trailing odd
 // byte dropped, unpaired surrogates as spaces. NUL characters are kept.

@@ -3,6 +3,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -14,41 +15,18 @@
 
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
+#include "cli/cli_password_line.h"
 #include "jobs/result_codes.h"
 #include "platform/secure_wipe.h"
 #include "text/text_encoding.h"
 
 namespace {
 
-// Room for the longest line a 255-unit password can be in UTF-8 (765 bytes),
-// a byte order mark and the line break, with margin.
-constexpr std::size_t LINE_CAPACITY = 1024;
-
-struct LineRecord {
-    std::uint8_t bytes[LINE_CAPACITY];
-    std::size_t length;
-    char16_t units[LINE_CAPACITY + 1];
+// What a source's line must be.
+struct PasswordCheck {
+    PasswordUse use;
+    bool allowEmpty;
 };
-
-enum class LineStatus { Ok, TooLong, Failed };
-
-// Turns the UTF-8 bytes of one line (without its line break) into the password.
-LineStatus decodeLine(LineRecord* line, PasswordRecord* password)
-{
-    std::size_t start = 0;
-    if (line->length >= 3 && line->bytes[0] == 0xEF && line->bytes[1] == 0xBB && line->bytes[2] == 0xBF) {
-        start = 3;  // a byte order mark some editors put in front of a UTF-8 file
-    }
-    std::memset(line->units, 0, sizeof line->units);
-    const std::size_t units = decodeUtf8(line->bytes + start, line->length - start, line->units);
-    if (units > PASSWORD_MAX_UNITS) {
-        return LineStatus::TooLong;
-    }
-    wipeObject(*password);
-    std::memcpy(password->units, line->units, units * sizeof(char16_t));
-    password->length = units;
-    return LineStatus::Ok;
-}
 
 #ifdef _WIN32
 using SourceHandle = HANDLE;
@@ -82,60 +60,71 @@ bool readSome(SourceHandle source, std::uint8_t* buffer, std::size_t count, std:
 #endif
 }
 
-// Reads up to the first LF (one byte at a time, so nothing after the line is
-// taken from a shared descriptor) and drops the LF or CRLF.
-LineStatus readLine(SourceHandle source, LineRecord* line)
+// Hands the source's bytes to the line reader, one at a time, up to the end
+// of the line. False when a read failed.
+bool readLine(SourceHandle source, PasswordLine* line)
 {
-    line->length = 0;
-    LineStatus status = LineStatus::Ok;
+    bool ok = true;
     std::uint8_t byte = 0;
     for (;;) {
         std::size_t got = 0;
         if (!readSome(source, &byte, 1, &got)) {
-            status = LineStatus::Failed;
+            ok = false;
             break;
         }
-        if (got == 0 || byte == '\n') {
+        if (got == 0 || !takePasswordByte(line, byte)) {
             break;
         }
-        if (line->length == LINE_CAPACITY) {
-            status = LineStatus::TooLong;
-            break;
-        }
-        line->bytes[line->length++] = byte;
     }
     wipeObject(byte);
-    if (status != LineStatus::Ok) {
-        return status;
-    }
-    if (line->length > 0 && line->bytes[line->length - 1] == '\r') {
-        line->bytes[--line->length] = 0;
-    }
-    return LineStatus::Ok;
+    return ok;
 }
 
-int finishLine(LineStatus status, LineRecord* line, PasswordRecord* password, const std::string& where)
+int reportVerdict(PasswordVerdict verdict, const std::string& where)
 {
-    if (status == LineStatus::Ok) {
-        status = decodeLine(line, password);
+    switch (verdict) {
+        case PasswordVerdict::Ok:
+            return 0;
+        case PasswordVerdict::NoPassword:
+            printError("no password in " + where);
+            break;
+        case PasswordVerdict::Empty:
+            printError(where + ": the new password is empty; give --allow-empty-password to use an empty password");
+            break;
+        case PasswordVerdict::HasNul:
+            printError(where + ": the password holds a NUL character, which a password cannot hold");
+            break;
+        case PasswordVerdict::NotUtf8:
+            printError(where +
+                       ": the new password is not valid UTF-8; give it as UTF-8 text (other bytes would be read "
+                       "leniently, and different lines would make the same key)");
+            break;
+        case PasswordVerdict::TooLong:
+            printError(where + ": the password is longer than 255 characters");
+            break;
     }
+    return EXIT_OTHER_FAILURE;
+}
+
+// Checks and converts a line that was read (readOk false: the read failed).
+int finishLine(bool readOk, PasswordLine* line, const PasswordCheck& check, PasswordRecord* password,
+               const std::string& where)
+{
+    if (!readOk) {
+        const std::string detail = lastSystemError();
+        wipeObject(*line);
+        wipeObject(*password);
+        printError(where + ": cannot read the password: " + detail);
+        return EXIT_OTHER_FAILURE;
+    }
+    const PasswordVerdict verdict = convertPasswordLine(line, check.use, check.allowEmpty, password);
     wipeObject(*line);
-    if (status == LineStatus::TooLong) {
-        wipeObject(*password);
-        printError(where + ": the password is longer than 255 characters");
-        return EXIT_OTHER_FAILURE;
-    }
-    if (status == LineStatus::Failed) {
-        wipeObject(*password);
-        printError(where + ": cannot read the password: " + lastSystemError());
-        return EXIT_OTHER_FAILURE;
-    }
-    return 0;
+    return reportVerdict(verdict, where);
 }
 
-int readPasswordFromSource(const PasswordSource& source, PasswordRecord* password)
+int readPasswordFromSource(const PasswordSource& source, const PasswordCheck& check, PasswordRecord* password)
 {
-    LockedRecord<LineRecord> line;
+    LockedRecord<PasswordLine> line;
     if (!line) {
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
@@ -143,8 +132,8 @@ int readPasswordFromSource(const PasswordSource& source, PasswordRecord* passwor
 #ifdef _WIN32
         return EXIT_USAGE;
 #else
-        const LineStatus status = readLine(source.descriptor, line.get());
-        return finishLine(status, line.get(), password, "descriptor " + std::to_string(source.descriptor));
+        const bool readOk = readLine(source.descriptor, line.get());
+        return finishLine(readOk, line.get(), check, password, "descriptor " + std::to_string(source.descriptor));
 #endif
     }
     const bool standardInput = source.path == "-";
@@ -157,7 +146,7 @@ int readPasswordFromSource(const PasswordSource& source, PasswordRecord* passwor
         printError(source.path + ": cannot open the password file: " + lastSystemError());
         return EXIT_OTHER_FAILURE;
     }
-    const LineStatus status = readLine(handle, line.get());
+    const bool readOk = readLine(handle, line.get());
     if (!standardInput) {
         CloseHandle(handle);
     }
@@ -167,21 +156,52 @@ int readPasswordFromSource(const PasswordSource& source, PasswordRecord* passwor
         printError(source.path + ": cannot open the password file: " + lastSystemError());
         return EXIT_OTHER_FAILURE;
     }
-    const LineStatus status = readLine(descriptor, line.get());
+    const bool readOk = readLine(descriptor, line.get());
     if (!standardInput) {
         close(descriptor);
     }
 #endif
-    return finishLine(status, line.get(), password, standardInput ? std::string("standard input") : source.path);
+    return finishLine(readOk, line.get(), check, password, standardInput ? std::string("standard input") : source.path);
 }
 
 #ifdef _WIN32
 struct ConsoleLine {
-    wchar_t units[LINE_CAPACITY];
+    wchar_t units[PASSWORD_LINE_CAPACITY + 1];
 };
 
-// Asks on the console with echo off. False when there is no console.
-int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
+bool hasUnpairedSurrogate(const wchar_t* units, std::size_t length)
+{
+    for (std::size_t k = 0; k < length; ++k) {
+        const bool high = units[k] >= 0xD800 && units[k] <= 0xDBFF;
+        const bool low = units[k] >= 0xDC00 && units[k] <= 0xDFFF;
+        if (high && k + 1 < length && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
+            ++k;
+        } else if (high || low) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The console gives UTF-16: the line reader gets its UTF-8 form, the very
+// bytes the key setup has always made of it, so opening is unchanged.
+void consoleUnitsToLine(ConsoleLine* console, std::size_t length, bool tooLong, PasswordLine* line)
+{
+    if (tooLong || length > PASSWORD_MAX_UNITS) {
+        line->overflow = true;
+        return;
+    }
+    console->units[length] = 0;
+    line->notText = hasUnpairedSurrogate(console->units, length);
+    const auto* units = reinterpret_cast<const char16_t*>(console->units);
+    line->length = encodeUtf8(units, line->bytes) - 1;
+    if (std::char_traits<char16_t>::length(units) < length) {
+        line->bytes[line->length++] = 0;  // the encoder stops at a NUL; the check must still see it
+    }
+}
+
+// Asks on the console with echo off.
+int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, PasswordRecord* password)
 {
     const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
@@ -204,16 +224,19 @@ int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
     SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
     WriteConsoleW(output, reinterpret_cast<const wchar_t*>(wide.c_str()), static_cast<DWORD>(wide.size()), &written,
                   nullptr);
-    LockedRecord<ConsoleLine> line;
+    LockedRecord<ConsoleLine> console;
+    LockedRecord<PasswordLine> line;
     std::size_t length = 0;
     bool ended = false;
     bool tooLong = false;
-    while (line && !ended) {
+    bool started = false;
+    while (console && line && !ended) {
         wchar_t chunk[64];
         DWORD read = 0;
         if (!ReadConsoleW(input, chunk, 64, &read, nullptr) || read == 0) {
             break;
         }
+        started = true;
         for (DWORD k = 0; k < read; ++k) {
             if (chunk[k] == L'\n') {
                 ended = true;
@@ -222,8 +245,8 @@ int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
             if (chunk[k] == L'\r') {
                 continue;
             }
-            if (length < LINE_CAPACITY) {
-                line->units[length++] = chunk[k];
+            if (length < PASSWORD_LINE_CAPACITY) {
+                console->units[length++] = chunk[k];
             } else {
                 tooLong = true;
             }
@@ -235,20 +258,15 @@ int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
     WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
     CloseHandle(input);
     CloseHandle(output);
-    if (!line) {
+    if (!console || !line) {
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
-    if (tooLong || length > PASSWORD_MAX_UNITS) {
-        printError("the password is longer than 255 characters");
-        return EXIT_OTHER_FAILURE;
-    }
-    wipeObject(*password);
-    std::memcpy(password->units, line->units, length * sizeof(char16_t));
-    password->length = length;
-    return 0;
+    line->started = started;
+    consoleUnitsToLine(console.get(), length, tooLong, line.get());
+    return finishLine(true, line.get(), check, password, "the answer on the console");
 }
 #else
-int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
+int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, PasswordRecord* password)
 {
     const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0) {
@@ -266,10 +284,10 @@ int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
         tcsetattr(terminal, TCSAFLUSH, &quiet);
     }
     [[maybe_unused]] ssize_t ignored = write(terminal, prompt.data(), prompt.size());
-    LockedRecord<LineRecord> line;
-    LineStatus status = LineStatus::Failed;
+    LockedRecord<PasswordLine> line;
+    bool readOk = false;
     if (line) {
-        status = readLine(terminal, line.get());
+        readOk = readLine(terminal, line.get());
     }
     if (isTerm) {
         tcsetattr(terminal, TCSAFLUSH, &saved);
@@ -279,31 +297,91 @@ int promptOnTerminal(const std::string& prompt, PasswordRecord* password)
     if (!line) {
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
-    return finishLine(status, line.get(), password, "terminal");
+    return finishLine(readOk, line.get(), check, password, "the answer on the terminal");
 }
+
 #endif
+
+// Whether a source reads from the open file that standard input is: "-" and
+// descriptor 0 always; a path or another descriptor when it names that file.
+bool readsStandardInput(const PasswordSource& source)
+{
+    if (source.kind == PasswordSourceKind::Prompt) {
+        return false;
+    }
+    if (source.kind == PasswordSourceKind::File && source.path == "-") {
+        return true;
+    }
+#ifdef _WIN32
+    const HANDLE standardInput = GetStdHandle(STD_INPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION input{};
+    if (source.kind != PasswordSourceKind::File || standardInput == nullptr || standardInput == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandle(standardInput, &input)) {
+        return false;
+    }
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(utf8ToUtf16(source.path).c_str()), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION named{};
+    const bool same = GetFileInformationByHandle(file, &named) != 0 &&
+                      named.dwVolumeSerialNumber == input.dwVolumeSerialNumber &&
+                      named.nFileIndexHigh == input.nFileIndexHigh && named.nFileIndexLow == input.nFileIndexLow;
+    CloseHandle(file);
+    return same;
+#else
+    if (source.kind == PasswordSourceKind::Descriptor && source.descriptor == STDIN_FILENO) {
+        return true;
+    }
+    struct stat input {};
+    struct stat named {};
+    if (fstat(STDIN_FILENO, &input) != 0) {
+        return false;
+    }
+    const bool identified = source.kind == PasswordSourceKind::Descriptor ? fstat(source.descriptor, &named) == 0
+                                                                          : stat(source.path.c_str(), &named) == 0;
+    return identified && named.st_dev == input.st_dev && named.st_ino == input.st_ino;
+#endif
+}
 
 }  // namespace
 
+bool checkStandardInputUse(const CommandLine& line, std::string* error)
+{
+    bool inputIsStandardInput = false;
+    for (const std::string& input : line.inputs) {
+        inputIsStandardInput = inputIsStandardInput || input == "-";
+    }
+    if (inputIsStandardInput && (readsStandardInput(line.password) || readsStandardInput(line.newPassword))) {
+        *error = "standard input cannot be both the input and a password source";
+        return false;
+    }
+    return true;
+}
+
 int readPassword(const PasswordSource& source, const char16_t* hint, PasswordRecord* password)
 {
+    const PasswordCheck check{PasswordUse::Open, true};
     if (source.kind != PasswordSourceKind::Prompt) {
-        return readPasswordFromSource(source, password);
+        return readPasswordFromSource(source, check, password);
     }
     std::string prompt;
     if (hint != nullptr && hint[0] != 0) {
-        prompt = "Hint: " + utf16ToUtf8(hint) + "\n";
+        prompt = "Hint: " + escapeForTerminal(std::u16string_view(hint)) + "\n";
     }
     prompt += "Password: ";
-    return promptOnTerminal(prompt, password);
+    return promptOnTerminal(prompt, check, password);
 }
 
-int readNewPassword(const PasswordSource& source, const char* label, PasswordRecord* password)
+int readNewPassword(const PasswordSource& source, const char* label, bool allowEmpty, PasswordRecord* password)
 {
+    const PasswordCheck check{PasswordUse::New, allowEmpty};
     if (source.kind != PasswordSourceKind::Prompt) {
-        return readPasswordFromSource(source, password);
+        return readPasswordFromSource(source, check, password);
     }
-    const int status = promptOnTerminal(std::string(label) + ": ", password);
+    const int status = promptOnTerminal(std::string(label) + ": ", check, password);
     if (status != 0) {
         return status;
     }
@@ -312,8 +390,9 @@ int readNewPassword(const PasswordSource& source, const char* label, PasswordRec
         wipeObject(*password);
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
-    const int repeated = promptOnTerminal(
-        "Repeat " + std::string(label == std::string("Password") ? "password" : "new password") + ": ", again.get());
+    const int repeated =
+        promptOnTerminal("Repeat " + std::string(label == std::string("Password") ? "password" : "new password") + ": ",
+                         check, again.get());
     if (repeated != 0) {
         wipeObject(*password);
         return repeated;

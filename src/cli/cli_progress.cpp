@@ -9,7 +9,7 @@ ProgressMeter::ProgressMeter(std::string label, std::uint64_t size, std::uint64_
                              std::function<std::uint64_t()> sample)
     : label_(std::move(label)), total_(total == 0 ? 1 : total), sample_(std::move(sample))
 {
-    if (size <= PROGRESS_THRESHOLD || !isTerminal(StandardStream::Error)) {
+    if (size <= PROGRESS_THRESHOLD || isQuiet() || !isTerminal(StandardStream::Error)) {
         return;
     }
     active_ = true;

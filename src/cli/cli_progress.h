@@ -1,7 +1,7 @@
 #pragma once
 // A percentage on standard error that updates in place while a long operation
-// runs; shown only for inputs over 8 MiB and only when standard error is a
-// terminal, so scripts and logs never see it.
+// runs; shown only for inputs over 8 MiB, only when standard error is a
+// terminal and not with --quiet, so scripts and logs never see it.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>

@@ -12,6 +12,7 @@
 #include "cli/cli_console.h"
 #include "cli/cli_files.h"
 #include "cli/cli_memory.h"
+#include "cli/cli_password.h"
 
 namespace {
 
@@ -35,19 +36,25 @@ int runCommand(const CommandLine& line)
     return EXIT_USAGE;
 }
 
+int reportUsageError(const CommandLine& line, const std::vector<std::string>& args, const std::string& error)
+{
+    printError(error);
+    std::string usage = usageText(line.command);
+    usage += line.command == Command::None ? "" : "Try 'vtxt " + std::string(args[0]) + " --help'.\n";
+    writeText(StandardStream::Error, usage);
+    return EXIT_USAGE;
+}
+
 int runTool(const std::vector<std::string>& args)
 {
     disableCoreDumps();
     installInterruptCleanup();
     CommandLine line;
     std::string error;
-    if (!parseCommandLine(args, &line, &error)) {
-        printError(error);
-        std::string usage = usageText(line.command);
-        usage += line.command == Command::None ? "" : "Try 'vtxt " + std::string(args[0]) + " --help'.\n";
-        writeText(StandardStream::Error, usage);
-        return EXIT_USAGE;
+    if (!parseCommandLine(args, &line, &error) || !checkStandardInputUse(line, &error)) {
+        return reportUsageError(line, args, error);
     }
+    setQuiet(line.quiet);
     if (line.showVersion) {
         return writeText(StandardStream::Output, versionText()) ? 0 : EXIT_OTHER_FAILURE;
     }

@@ -365,3 +365,28 @@ bool withinMemoryLimit(const ContainerHeader& header)
     const double weighted = std::trunc(megabytes * (static_cast<double>(header.shuffleLevel) + 1.0) + 0.5);
     return weighted <= 1024.0;
 }
+
+std::uint32_t cappedPlainSize(const ContainerHeader& header)
+{
+    const std::uint64_t size = headerPlainSize(header);
+    return size > OPEN_TEXT_CAP ? OPEN_TEXT_CAP : static_cast<std::uint32_t>(size);
+}
+
+bool hasWideEntryName(const ContainerHeader& header)
+{
+    static constexpr char16_t WIDE_ENTRY[] = u"vellic_w.txt";
+    return std::memcmp(header.entryName, WIDE_ENTRY, sizeof WIDE_ENTRY) == 0;
+}
+
+OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer)
+{
+    const std::uint32_t limit = cappedPlainSize(header);
+    const std::uint32_t unit = isTextContainer && hasWideEntryName(header) ? 2 : 1;
+    return OpenBufferSize{unit, limit - limit % unit};
+}
+
+std::uint32_t openedTextLength(const ContainerHeader& header, std::uint32_t capacity)
+{
+    const std::uint32_t plainSize = cappedPlainSize(header);
+    return capacity < plainSize ? capacity : plainSize;
+}

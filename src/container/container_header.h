@@ -84,3 +84,24 @@ std::uint32_t chooseShuffleLevel(std::uint64_t textBytes);
 // True when the decrypted size in MiB, weighted by shuffleLevel + 1 and
 // rounded, is at most 1024: the work and memory an open may ask for.
 bool withinMemoryLimit(const ContainerHeader& header);
+
+// The largest text an open takes from a container: 1 GiB less one byte.
+inline constexpr std::uint32_t OPEN_TEXT_CAP = 0x3FFFFFFF;
+// plainSize capped at OPEN_TEXT_CAP (any nonzero high half gives the cap).
+std::uint32_t cappedPlainSize(const ContainerHeader& header);
+// True when the entry name is exactly "vellic_w.txt" (terminator included,
+// case-sensitive): the entry holds UTF-16LE text.
+bool hasWideEntryName(const ContainerHeader& header);
+
+// How an open sizes the buffer for the deciphered bytes of a container whose
+// header was read: unit 2 for a text container whose entry holds UTF-16, else
+// 1; capacity the capped plainSize rounded down to a multiple of the unit. The
+// buffer is allocated with capacity and two spare zero bytes.
+struct OpenBufferSize {
+    std::uint32_t unit;
+    std::uint32_t capacity;
+};
+OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer);
+// The bytes of text in that buffer after decryption, which leaves a short
+// text's real length in plainSize: the smaller of capacity and the capped plainSize.
+std::uint32_t openedTextLength(const ContainerHeader& header, std::uint32_t capacity);

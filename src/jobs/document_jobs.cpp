@@ -51,8 +51,6 @@ std::uint32_t makeJobToken(const AppState* app)
     return token;
 }
 
-// Largest text the jobs take from a container: 1 GiB less one byte.
-constexpr std::uint32_t TEXT_SIZE_CAP = 0x3FFFFFFF;
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
 // Every text buffer carries two spare zero bytes, so any decoding ends terminated.
@@ -77,7 +75,7 @@ const char16_t* Text16(const wchar_t* text)
 
 std::uint32_t CappedSize(std::uint64_t size)
 {
-    return size > TEXT_SIZE_CAP ? TEXT_SIZE_CAP : static_cast<std::uint32_t>(size);
+    return size > OPEN_TEXT_CAP ? OPEN_TEXT_CAP : static_cast<std::uint32_t>(size);
 }
 
 // A zero-filled heap buffer that is wiped before it is freed, on every path.
@@ -215,7 +213,7 @@ ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capac
         return session->result;
     }
     const std::uint32_t plainSize = CappedSize(headerPlainSize(session->header));
-    const std::size_t textLength = capacity < plainSize ? capacity : plainSize;
+    const std::size_t textLength = openedTextLength(session->header, capacity);
 
     WipedBuffer converted;
     const char16_t* text = nullptr;
@@ -442,12 +440,9 @@ unsigned __stdcall openEncryptedJob(void* argument)
     auto* app = static_cast<AppState*>(argument);
     ContainerSession* session = &app->containerSession;
     const bool isTextContainer = equalsIgnoreCase(fileExtension(Text16(app->requestedPath)), u"vtxt");
-    const std::uint32_t limit = CappedSize(headerPlainSize(session->header));
-    // Only this exact entry name, terminator included, marks UTF-16 text.
-    static constexpr char16_t WIDE_ENTRY[] = u"vellic_w.txt";
-    const bool wideEntry = std::memcmp(session->header.entryName, WIDE_ENTRY, sizeof WIDE_ENTRY) == 0;
-    const std::uint32_t unit = isTextContainer && wideEntry ? 2 : 1;
-    const std::uint32_t capacity = limit - limit % unit;
+    const OpenBufferSize size = sizeOpenBuffer(session->header, isTextContainer);
+    const std::uint32_t unit = size.unit;
+    const std::uint32_t capacity = size.capacity;
 
     ResultCode code = RESULT_OK;
     WipedBuffer buffer;

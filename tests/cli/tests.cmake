@@ -9,3 +9,7 @@ if(NOT WIN32)
     target_link_libraries(vtxt_tests PRIVATE util)
 endif()
 
+# The tool's text encoders and password reader, called directly.
+tarnwick_add_gtest(vtxt_unit_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/cli_text_test.cpp ${CMAKE_CURRENT_LIST_DIR}/password_line_test.cpp
+    LIBS vtxt_library)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -23,12 +25,14 @@
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "support/json_string.h"
 #include "cli/process_runner.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "text/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -135,14 +139,16 @@ protected:
     // file's only password check is a 32-bit sum of its text, which about one
     // wrong password in a thousand meets for a short text, so a file written
     // afresh on every run would now and then let one through.
-    std::string pinnedContainer(const std::string& text, const std::string& name = "doc.vtxt")
+    std::string pinnedContainer(const std::string& text, const std::string& name = "doc.vtxt",
+                                const std::u16string& hint = u"", const std::u16string& password = u"secret")
     {
         pinSystemSample(20261210);
         ContainerSession session{};
         initSession(&session);
         const std::u16string target = toUtf16(path(name));
-        const ResultCode code = saveContainer(&session, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
-                                              target.c_str(), u"secret", u"", chooseShuffleLevel(text.size()));
+        const ResultCode code =
+            saveContainer(&session, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), target.c_str(),
+                          password.c_str(), hint.c_str(), chooseShuffleLevel(text.size()));
         resetFaults();
         EXPECT_EQ(code, RESULT_OK);
         return path(name);
@@ -567,7 +573,7 @@ TEST_F(VtxtTool, PasswdChangesTheKeyAndKeepsTheText)
     run = runVtxt({"passwd", container, "--hint", "second", "--password-file", newKey, "--new-password-file", oldKey});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(jsonField(runVtxt({"info", container, "--json"}).out, "hint"), "\"second\"");
-    run = runVtxt({"passwd", container, "--password-file", oldKey, "--new-password-file", newKey});
+    run = runVtxt({"passwd", container, "--no-hint", "--password-file", oldKey, "--new-password-file", newKey});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(jsonField(runVtxt({"info", container, "--json"}).out, "hint"), "\"\"");
     decrypted = decryptToStdout(container, "n\xC3\xA9w password\n");
@@ -599,6 +605,329 @@ TEST_F(VtxtTool, PrintsANonAsciiHintAsUtf8)
               "e \xE2\x9C\x93 \xF0\x9F\x90\xB1 \\\"quoted\\\"\"");
     const ProcessResult text = runVtxt({"info", container});
     EXPECT_NE(text.out.find("hint:          " + hint), std::string::npos) << text.out;
+}
+
+// A password source is read as bytes and checked before anything is written:
+// what is refused as a new password (encrypt, passwd), exit status 1.
+struct RefusedPasswordCase {
+    const char* label;
+    std::string line;  // the password file's bytes
+    const char* mentions;
+};
+
+class VtxtRefusedNewPassword : public VtxtTool, public ::testing::WithParamInterface<RefusedPasswordCase> {};
+
+TEST_P(VtxtRefusedNewPassword, LeavesNoFileAndTheOldOneAsItWas)
+{
+    const RefusedPasswordCase& c = GetParam();
+    const std::string container = pinnedContainer("kept as it was");
+    const std::vector<std::uint8_t> before = readBytes(container);
+    const std::string key = passwordFile("secret\n", "old.txt");
+    const std::string refused = passwordFile(c.line, "new.txt");
+    put("plain.txt", "text");
+    ProcessResult run = runVtxt({"encrypt", path("plain.txt"), "-o", path("out.vtxt"), "--password-file", refused});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(path("out.vtxt")));
+
+    run = runVtxt({"passwd", container, "--password-file", key, "--new-password-file", refused});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
+    EXPECT_EQ(readBytes(container), before);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"doc.vtxt", "new.txt", "old.txt", "plain.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, VtxtRefusedNewPassword,
+                         ::testing::Values(RefusedPasswordCase{"EmptyFile", "", "no password in"},
+                                           RefusedPasswordCase{"EmptyLine", "\n", "empty"},
+                                           RefusedPasswordCase{"CrLfOnly", "\r\n", "empty"},
+                                           RefusedPasswordCase{"MarkOnly", "\xEF\xBB\xBF\n", "empty"},
+                                           RefusedPasswordCase{"NulByte", std::string("ab\0cdefgh\n", 10), "NUL"},
+                                           RefusedPasswordCase{"Latin1", "p\xE4ss\n", "UTF-8"},
+                                           RefusedPasswordCase{"StrayContinuation", "p\x80ss\n", "UTF-8"},
+                                           RefusedPasswordCase{"OverlongSlash", "\xC0\xAF\n", "UTF-8"},
+                                           RefusedPasswordCase{"EncodedSurrogate", "\xED\xA0\x80x\n", "UTF-8"},
+                                           RefusedPasswordCase{"AboveUnicode", "\xF4\x90\x80\x80\n", "UTF-8"},
+                                           RefusedPasswordCase{"CutSequence", "p\xC3\n", "UTF-8"}),
+                         [](const ::testing::TestParamInfo<RefusedPasswordCase>& param) {
+                             return std::string(param.param.label);
+                         });
+
+TEST_F(VtxtTool, EncryptsUnderAnEmptyPasswordOnlyWhenAskedTo)
+{
+    put("plain.txt", "open to all");
+    const std::string empty = passwordFile("\n", "empty.txt");
+    ProcessResult run = runVtxt(
+        {"encrypt", path("plain.txt"), "-o", path("doc.vtxt"), "--password-file", empty, "--allow-empty-password"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // A file with an empty password (the editor can write one) opens with an empty line.
+    EXPECT_EQ(decryptToStdout(path("doc.vtxt"), "\n").out, "open to all");
+    EXPECT_EQ(decryptToStdout(path("doc.vtxt"), "\r\n").out, "open to all");
+    const std::string key = passwordFile("secret\n", "key.txt");
+    run = runVtxt({"passwd", path("doc.vtxt"), "--password-file", empty, "--new-password-file", key});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = runVtxt({"passwd", path("doc.vtxt"), "--password-file", key, "--new-password-file", empty});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("--allow-empty-password"), std::string::npos) << run.err;
+    EXPECT_EQ(decryptToStdout(path("doc.vtxt"), "secret\n").out, "open to all");
+}
+
+// The README's own idiom with the variable unset gives one empty line.
+TEST_F(VtxtTool, RefusesTheEmptyLineOfAnUnsetPasswordVariable)
+{
+    put("plain.txt", "report");
+    ProcessOptions piped;
+    piped.input = "\n";
+    const ProcessResult run =
+        runVtxt({"encrypt", path("plain.txt"), "-o", path("report.vtxt"), "--password-file", "-"}, piped);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("empty"), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(path("report.vtxt")));
+}
+
+// Opening stays as lenient as it was: a file whose password was once given as
+// bytes that are not UTF-8 still opens with the same bytes.
+TEST_F(VtxtTool, OpensWithEveryPasswordLineItAcceptedBefore)
+{
+    for (const std::string line : {"p\xE4ss", "p\x80ss", "\xC0\xAE\xC0\xAE\xC0\xAF", "\xED\xA0\x80x", "caf\xC3\xA9"}) {
+        std::u16string password(line.size() + 1, u'\0');
+        password.resize(decodeUtf8(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(), password.data()));
+        const std::string container = pinnedContainer("lenient", "lenient.vtxt", u"", password);
+        const ProcessResult run = decryptToStdout(container, line + "\n");
+        EXPECT_EQ(run.exitCode, 0) << "password line " << line << ": " << run.err;
+        EXPECT_EQ(run.out, "lenient");
+        fs::remove(fs::u8path(container));
+    }
+    // A NUL ends nothing silently any more: the line is refused, not cut.
+    const std::string container = pinnedContainer("cut");
+    const ProcessResult run = decryptToStdout(container, std::string("secret\0more\n", 12));
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("NUL"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty());
+}
+
+// Nothing a terminal would act on: no C0 control but the line breaks given,
+// no DEL, no C1 control (UTF-8 C2 80..C2 9F) and no bidirectional control.
+void expectNothingATerminalActsOn(const std::string& shown, const std::string& what)
+{
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const auto c = static_cast<unsigned char>(shown[k]);
+        EXPECT_FALSE((c < 0x20 && c != '\n' && c != '\r') || c == 0x7F)
+            << what << " holds byte " << int(c) << ": " << shown;
+        if (c == 0xC2 && k + 1 < shown.size()) {
+            const auto next = static_cast<unsigned char>(shown[k + 1]);
+            EXPECT_FALSE(next >= 0x80 && next <= 0x9F) << what << " holds a C1 control: " << shown;
+        }
+    }
+    for (const char* bidi :
+         {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC", "\xE2\x80\xAD",
+          "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA7", "\xE2\x81\xA8", "\xE2\x81\xA9"}) {
+        EXPECT_EQ(shown.find(bidi), std::string::npos) << what << " holds a bidirectional control: " << shown;
+    }
+}
+
+// Clear screen, a title change, an 8-bit CSI, a right-to-left override, DEL and
+// an unpaired surrogate, as a hostile file's hint can hold them.
+const std::u16string HOSTILE_HINT =
+    u"\x1B[2J\x1B]0;owned\x07 \x9B"
+    u"31m \u202Eevil\u2066 \x7F" +
+    std::u16string(1, char16_t(0xDC00)) + u" end";
+
+TEST_F(VtxtTool, ShowsAHostileHintOnlyAsEscapes)
+{
+    const std::string container = pinnedContainer("text", "doc.vtxt", HOSTILE_HINT);
+    const ProcessResult info = runVtxt({"info", container});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    expectNothingATerminalActsOn(info.out, "info");
+    EXPECT_NE(info.out.find("hint:          \\x1b[2J\\x1b]0;owned\\x07 \\u009b31m \\u202eevil\\u2066 \\x7f\\udc00 end"),
+              std::string::npos)
+        << info.out;
+
+    // JSON keeps its own encoder: valid, and decodes to the very hint.
+    const ProcessResult json = runVtxt({"info", container, "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    expectNothingATerminalActsOn(json.out, "info --json");
+    std::u16string hint;
+    EXPECT_TRUE(decodeJsonString(jsonField(json.out, "hint"), &hint)) << json.out;
+    EXPECT_TRUE(hint == HOSTILE_HINT) << json.out;
+
+#ifndef _WIN32
+    // The password prompts of every command that asks.
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> prompts{
+        {{"cat", container}, {"secret"}},
+        {{"verify", container, "--ask-password"}, {"secret"}},
+        {{"passwd", container, "--keep-hint"}, {"secret", "new one", "new one"}},
+    };
+    for (const auto& [args, answers] : prompts) {
+        ProcessOptions options;
+        options.terminalAnswers = answers;
+        const ProcessResult run = runVtxt(args, options);
+        EXPECT_EQ(run.exitCode, 0) << args[0] << ": " << run.err << run.terminal;
+        EXPECT_NE(run.terminal.find("Hint: \\x1b[2J"), std::string::npos) << args[0] << ": " << run.terminal;
+        expectNothingATerminalActsOn(run.terminal, args[0] + " prompt");
+    }
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(VtxtTool, ShowsAHostileFileNameOnlyAsEscapes)
+{
+    const std::string name = path(
+        "\x1B]0;owned\x07\xC2\x9B"
+        "2J\xE2\x80\xAEtxt.vtxt");
+    const std::vector<std::vector<std::string>> commands{
+        {"info", name}, {"info", name, "--json"}, {"verify", name}, {"cat", name}, {"decrypt", name, "-o", "-"}};
+    for (const auto& args : commands) {
+        const ProcessResult run = runVtxt(args);
+        EXPECT_EQ(run.exitCode, 14) << run.err;
+        expectNothingATerminalActsOn(run.err, args[0] + " error");
+        expectNothingATerminalActsOn(run.out, args[0] + " output");
+        EXPECT_NE(run.err.find("\\x1b]0;owned\\x07\\u009b2J\\u202etxt.vtxt"), std::string::npos) << run.err;
+    }
+    // Bytes that are not UTF-8 are shown as bytes, not decoded into other characters.
+    const std::string overlong = path("\xC0\xAE\xC0\xAE\xC0\xAFvictim.vtxt");
+    const ProcessResult run = runVtxt({"info", overlong});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE((run.out + run.err).find("\\xc0\\xae\\xc0\\xae\\xc0\\xafvictim.vtxt"), std::string::npos)
+        << run.out << run.err;
+    EXPECT_EQ((run.out + run.err).find("../victim"), std::string::npos) << run.out << run.err;
+}
+
+// Standard input cannot hold both the text and the password, however it is named.
+class VtxtStandardInputTwice : public VtxtTool, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(VtxtStandardInputTwice, IsAUsageErrorBeforeAnythingIsRead)
+{
+    std::vector<std::string> args = GetParam();
+    for (std::string& argument : args) {
+        if (argument == "OUT") {
+            argument = path("f.vtxt");
+        }
+    }
+    ProcessOptions piped;
+    piped.input = "mypassword\nsecret body\n";
+    const ProcessResult run = runVtxt(args, piped);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find("standard input"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("usage: vtxt"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_TRUE(listDirectory(dir).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, VtxtStandardInputTwice,
+    ::testing::Values(std::vector<std::string>{"encrypt", "-", "-o", "OUT", "--password-fd", "0"},
+                      std::vector<std::string>{"encrypt", "-", "-o", "OUT", "--password-fd=0"},
+                      std::vector<std::string>{"decrypt", "-", "--password-fd", "0"},
+                      std::vector<std::string>{"encrypt", "-", "-o", "OUT", "--password-file", "/dev/stdin"},
+                      std::vector<std::string>{"verify", "-", "--password-file", "/proc/self/fd/0"},
+                      std::vector<std::string>{"cat", "-", "--password-fd", "0"}));
+#endif
+
+// ------------------------------------------------------ messages for scripts
+
+TEST_F(VtxtTool, NamesTheFileAndTheSystemsReasonWhenItCannotBeOpened)
+{
+    const std::string missing = path("nosuch.vtxt");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"cat", missing}, {"info", missing}, {"verify", missing}, {"passwd", missing}}) {
+        const ProcessResult run = runVtxt(args);
+        EXPECT_EQ(run.exitCode, 14) << run.err;
+        EXPECT_NE(run.err.find(missing + ": Open Error: The file cannot be opened. ("), std::string::npos)
+            << args[0] << ": " << run.err;
+#ifndef _WIN32
+        EXPECT_NE(run.err.find(std::strerror(ENOENT)), std::string::npos) << args[0] << ": " << run.err;
+#endif
+    }
+    fs::create_directories(fs::u8path(path("folder.vtxt")));
+    const ProcessResult folder = runVtxt({"info", path("folder.vtxt")});
+    EXPECT_EQ(folder.exitCode, 14) << folder.err;
+    EXPECT_NE(folder.err.find("directory"), std::string::npos) << folder.err;
+}
+
+TEST_F(VtxtTool, PasswdKeepsTheHintUnlessToldAndSaysSo)
+{
+    const std::string container = pinnedContainer("hinted", "doc.vtxt", u"the usual one");
+    const std::string key = passwordFile("secret\n", "key.txt");
+    ProcessResult run = runVtxt({"passwd", container, "--password-file", key, "--new-password-file", key});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(jsonField(runVtxt({"info", container, "--json"}).out, "hint"), "\"the usual one\"");
+    EXPECT_NE(run.err.find("the hint \"the usual one\" stays with the new password"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--no-hint"), std::string::npos) << run.err;
+
+    run = runVtxt({"passwd", container, "--quiet", "--password-file", key, "--new-password-file", key});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_EQ(jsonField(runVtxt({"info", container, "--json"}).out, "hint"), "\"the usual one\"");
+
+    run = runVtxt({"passwd", container, "--no-hint", "--password-file", key, "--new-password-file", key});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_EQ(jsonField(runVtxt({"info", container, "--json"}).out, "hint"), "\"\"");
+    EXPECT_EQ(decryptToStdout(container).out, "hinted");
+}
+
+// Every number in info --json is exact in a double: the save time as digits in
+// a string beside its ISO 8601 form, a size beyond 2^53 (a hostile header) too.
+TEST_F(VtxtTool, InfoJsonHoldsNoIntegerBeyondADoublesPrecision)
+{
+    const std::string container = pinnedContainer(randomBytes(4096, 2));
+    const std::vector<std::uint8_t> bytes = readBytes(container);
+    const std::uint64_t fileTime = loadLe32(bytes.data() + 84) | (std::uint64_t{loadLe32(bytes.data() + 88)} << 32);
+    ProcessResult run = runVtxt({"info", container, "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(jsonField(run.out, "savedFileTime"), "\"" + std::to_string(fileTime) + "\"");
+    const std::string iso = jsonField(run.out, "savedTime");
+    ASSERT_EQ(iso.size(), 22u) << iso;  // "YYYY-MM-DDTHH:MM:SSZ"
+    EXPECT_EQ(iso[11], 'T');
+    EXPECT_EQ(iso[20], 'Z');
+    EXPECT_EQ(jsonField(run.out, "plainSize"), "4096");
+
+    rewriteHeader(container, 80, 0x00300000);  // plainSize 3 * 2^52 + 4096
+    run = runVtxt({"info", container, "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(jsonField(run.out, "plainSize"), "\"13510798882115584\"") << run.out;
+    // No bare number anywhere is above 2^53.
+    for (std::size_t k = 0; k < run.out.size();) {
+        if (std::isdigit(static_cast<unsigned char>(run.out[k])) && run.out[k - 1] == ' ') {
+            std::size_t end = k;
+            while (end < run.out.size() && std::isdigit(static_cast<unsigned char>(run.out[end]))) {
+                ++end;
+            }
+            EXPECT_LE(std::stod(run.out.substr(k, end - k)), 9007199254740992.0) << run.out;
+            k = end;
+        } else {
+            ++k;
+        }
+    }
+}
+
+TEST_F(VtxtTool, InfoAndVerifyTakeSeveralFiles)
+{
+    const std::string first = pinnedContainer("first", "first.vtxt", u"one");
+    const std::string second = pinnedContainer("second", "second.vtxt", u"two");
+    ProcessResult run = runVtxt({"info", first, second});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("file:          " + first + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("hint:          one\n\nfile:          " + second + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("hint:          two\n"), std::string::npos) << run.out;
+
+    run = runVtxt({"info", "--json", first, path("missing.vtxt"), second});
+    EXPECT_EQ(run.exitCode, 14) << run.err;  // the status of the first file that failed
+    ASSERT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    EXPECT_EQ(jsonField(run.out.substr(0, run.out.find('\n')), "hint"), "\"one\"");
+    EXPECT_EQ(jsonField(run.out.substr(run.out.find('\n')), "hint"), "\"two\"");
+    EXPECT_NE(run.err.find("missing.vtxt"), std::string::npos) << run.err;
+
+    std::vector<std::uint8_t> damaged = readBytes(second);
+    damaged[damaged.size() - 20] ^= 1;
+    writeBytes(second, damaged);
+    run = runVtxt({"verify", first, second, "--password-file", passwordFile("secret\n")});
+    EXPECT_EQ(run.exitCode, 21) << run.err;
+    EXPECT_NE(run.out.find("file: " + first + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("password: ok"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("file: " + second + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("checksum failed"), std::string::npos) << run.out;
 }
 
 // ---------------------------------------------------------- command line
@@ -637,7 +966,12 @@ std::vector<UsageCase> usageCases()
         UsageCase{"EncryptWithoutOutput", {"encrypt", "a.txt"}, "no output"},
         UsageCase{"NoInput", {"decrypt"}, "no input"},
         UsageCase{"TwoInputs", {"cat", "a.vtxt", "b.vtxt"}, "unexpected argument"},
-        UsageCase{"HintAndKeepHint", {"passwd", "a.vtxt", "--hint", "h", "--keep-hint"}, "not both"},
+        UsageCase{"HintAndKeepHint", {"passwd", "a.vtxt", "--hint", "h", "--keep-hint"}, "one of"},
+        UsageCase{"HintAndNoHint", {"passwd", "a.vtxt", "--hint", "h", "--no-hint"}, "one of"},
+        UsageCase{"KeepHintAndNoHint", {"passwd", "a.vtxt", "--keep-hint", "--no-hint"}, "one of"},
+        UsageCase{"EmptyPasswordWhenOpening", {"cat", "a.vtxt", "--allow-empty-password"}, "takes no option"},
+        UsageCase{"TwoInputsToEncrypt", {"encrypt", "a", "b", "-o", "c"}, "unexpected argument"},
+        UsageCase{"StandardInputTwiceInInfo", {"info", "-", "-"}, "standard input"},
         UsageCase{"PasswdOnStandardInput", {"passwd", "-"}, "in place"},
         UsageCase{"StandardInputTwice", {"decrypt", "-", "--password-file", "-"}, "both"},
         UsageCase{"MissingValue", {"decrypt", "a.vtxt", "-o"}, "needs a value"},
@@ -758,6 +1092,13 @@ TEST_F(VtxtTool, ShowsProgressOnlyOnATerminalForLargeInputs)
     run = runVtxt({"decrypt", path("big.vtxt"), "-o", path("again.txt"), "--password-file", key});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
+    // --quiet: none on a terminal either (verify's walk is the quickest run that shows one).
+    run = runVtxt({"verify", path("big.vtxt")}, terminal);
+    ASSERT_EQ(run.exitCode, 0) << run.terminal;
+    EXPECT_NE(run.terminal.find("verifying"), std::string::npos) << run.terminal;
+    run = runVtxt({"verify", path("big.vtxt"), "--quiet"}, terminal);
+    ASSERT_EQ(run.exitCode, 0) << run.terminal;
+    EXPECT_EQ(run.terminal.find('%'), std::string::npos) << run.terminal;
     // A small input on a terminal: no progress either.
     put("small.txt", "small");
     run = runVtxt({"encrypt", path("small.txt"), "-o", path("small.vtxt"), "--password-file", key}, terminal);
@@ -879,6 +1220,73 @@ TEST_F(VtxtTool, LeavesNoTemporaryFileWhenInterrupted)
     }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
     EXPECT_TRUE(listDirectory(out).empty()) << listDirectory(out)[0];
+}
+
+// Ctrl-C while passwd replaces the file waits for the replacement; the run then
+// ends by the interrupt, but says that the file now has the new password.
+TEST_F(VtxtTool, ReportsAnInterruptThatCameAfterTheFileWasChanged)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr std::size_t TEXT_BYTES = 2u << 20;  // the sanitizers make each pass ten times slower
+#else
+    constexpr std::size_t TEXT_BYTES = 6u << 20;
+#endif
+    const std::string container = encrypt(randomBytes(TEXT_BYTES, 15));
+    const std::string oldKey = passwordFile("secret\n", "old.txt");
+    const std::string newKey = passwordFile("changed\n", "new.txt");
+    const std::vector<std::string> before = entries();
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+    const std::string binary = vtxtPath();
+    std::vector<const char*> argv{binary.c_str(),    "passwd",       container.c_str(),
+                                  "--password-file", oldKey.c_str(), "--new-password-file",
+                                  newKey.c_str(),    nullptr};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(errors[1], 2);
+        close(errors[0]);
+        execv(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    close(errors[1]);
+    // The temporary file beside the old one is made before any password is
+    // read, but it receives its first bytes only once the text has been
+    // deciphered and the replacement has begun.
+    const auto writing = [&]() {
+        for (const std::string& name : entries()) {
+            struct stat status {};
+            if (std::find(before.begin(), before.end(), name) == before.end() &&
+                stat(path(name).c_str(), &status) == 0 && status.st_size > 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    bool saving = false;
+    for (int tries = 0; tries < 120000 && !saving; ++tries) {
+        saving = writing();
+        if (!saving) {
+            usleep(500);
+        }
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::string err;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(errors[0], buffer, sizeof buffer)) > 0) {
+        err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(errors[0]);
+    if (!saving || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        GTEST_SKIP() << "the run ended before it could be interrupted";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_NE(err.find(container + ": interrupted after the file was changed"), std::string::npos) << err;
+    EXPECT_EQ(runVtxt({"verify", container, "--password-file", newKey}).exitCode, 0);
+    EXPECT_EQ(entries(), before);
 }
 
 TEST_F(VtxtTool, ReportsAFailedWriteToStandardOutput)

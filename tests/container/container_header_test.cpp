@@ -521,4 +521,51 @@ TEST(ReadHeader, AnyChangedByteFailsTheChecksumFirst)
     }
 }
 
+// ---- the open's buffer --------------------------------------------------------
+
+struct OpenBufferCase {
+    const char* label;
+    std::uint32_t plainSizeLow;
+    std::uint32_t plainSizeHigh;
+    std::u16string entryName;
+    bool isTextContainer;  // a "vtxt" name; "kzx" otherwise
+    std::uint32_t unit;
+    std::uint32_t capacity;
+};
+
+class OpenBufferTable : public ::testing::TestWithParam<OpenBufferCase> {};
+
+TEST_P(OpenBufferTable, SizesTheBufferForTheDecipheredBytes)
+{
+    const OpenBufferCase& c = GetParam();
+    ContainerHeader header = acceptedHeader();
+    header.plainSizeLow = c.plainSizeLow;
+    header.plainSizeHigh = c.plainSizeHigh;
+    std::memset(header.entryName, 0, sizeof header.entryName);
+    std::memcpy(header.entryName, c.entryName.c_str(), c.entryName.size() * sizeof(char16_t));
+    const OpenBufferSize size = sizeOpenBuffer(header, c.isTextContainer);
+    EXPECT_EQ(size.unit, c.unit);
+    EXPECT_EQ(size.capacity, c.capacity);
+    // The text in the buffer never runs past it, and a short text's real length is taken.
+    EXPECT_EQ(openedTextLength(header, size.capacity),
+              c.capacity < c.plainSizeLow || c.plainSizeHigh != 0 ? c.capacity : c.plainSizeLow);
+    header.plainSizeLow = 5;
+    header.plainSizeHigh = 0;
+    EXPECT_EQ(openedTextLength(header, size.capacity), size.capacity < 5 ? size.capacity : 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, OpenBufferTable,
+    ::testing::Values(OpenBufferCase{"Utf8Text", 1001, 0, u"vellic.txt", true, 1, 1001},
+                      OpenBufferCase{"WideTextOddSize", 1001, 0, u"vellic_w.txt", true, 2, 1000},
+                      OpenBufferCase{"WideEntryInAKzx", 1001, 0, u"vellic_w.txt", false, 1, 1001},
+                      OpenBufferCase{"NameInOtherCase", 1001, 0, u"Vellic_W.txt", true, 1, 1001},
+                      OpenBufferCase{"NameLongerByOne", 1001, 0, u"vellic_w.txtx", true, 1, 1001},
+                      OpenBufferCase{"Empty", 0, 0, u"vellic_w.txt", true, 2, 0},
+                      OpenBufferCase{"AtTheCap", 0x3FFFFFFF, 0, u"vellic.txt", true, 1, 0x3FFFFFFF},
+                      OpenBufferCase{"AboveTheCap", 0x40000000, 0, u"vellic.txt", true, 1, 0x3FFFFFFF},
+                      OpenBufferCase{"WideAboveTheCap", 0xFFFFFFFF, 0, u"vellic_w.txt", true, 2, 0x3FFFFFFE},
+                      OpenBufferCase{"HighHalf", 7, 1, u"vellic.txt", false, 1, 0x3FFFFFFF}),
+    [](const ::testing::TestParamInfo<OpenBufferCase>& param) { return std::string(param.param.label); });
+
 }  // namespace

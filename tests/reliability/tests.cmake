@@ -8,8 +8,8 @@ if(NOT WIN32)
     foreach(target ${TARNWICK_FUZZ_TARGETS})
         add_executable(replay_${target} ${TARNWICK_FUZZ_DIR}/targets/${target}.cpp ${TARNWICK_FUZZ_DIR}/fuzz_support.cpp
                                         ${TARNWICK_FUZZ_DIR}/replay_main.cpp)
-        target_include_directories(replay_${target} PRIVATE ${TARNWICK_FUZZ_DIR})
-        target_link_libraries(replay_${target} PRIVATE tarnwick_core)
+        target_include_directories(replay_${target} PRIVATE ${TARNWICK_FUZZ_DIR} ${CMAKE_SOURCE_DIR}/tests)
+        target_link_libraries(replay_${target} PRIVATE vtxt_library tarnwick_core)
         set(inputs ${TARNWICK_FUZZ_DIR}/corpus/${target})
         # Inputs that once broke a property, kept after the fix.
         if(EXISTS ${TARNWICK_FUZZ_DIR}/regressions/${target})
