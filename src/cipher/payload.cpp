@@ -13,6 +13,7 @@
 #include "cipher/key_setup.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/secure_wipe.h"
 
@@ -65,6 +66,17 @@ ResultCode readExactly(ContainerSession* session, void* bytes, std::uint32_t cou
         return fail(session, RESULT_UNEXPECTED_EOF);
     }
     return RESULT_OK;
+}
+
+// Copies the n bytes of text of the next block into workBuffer. A test can
+// make the writer's transform swap the first two of them here, a fault that
+// no checksum or sum of the file can see, only a comparison with the text.
+void takeBlockText(ContainerSession* session, const std::uint8_t* text, std::uint32_t n)
+{
+    std::memcpy(session->workBuffer, text, n);
+    if (injectedFailure(FAULT_CORRUPT_TRANSFORM) && n >= 2) {
+        std::swap(session->workBuffer[0], session->workBuffer[1]);
+    }
 }
 
 void exchangeBuffers(ContainerSession* session)
@@ -298,7 +310,7 @@ bool encipherBeside(ContainerSession* session, BlockHelper* helper, const std::u
     if (writeGatheredBlock(session, written) != RESULT_OK) {
         return false;
     }
-    std::memcpy(session->workBuffer, text, n);
+    takeBlockText(session, text, n);
     encipherBlock<false>(session->cipher, session->workBuffer, n);
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
@@ -617,7 +629,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
             return session->result;
         }
         unwritten = 0;
-        std::memcpy(session->workBuffer, block, n);
+        takeBlockText(session, block, n);
         const std::uint32_t checksum =
             shuffled ? encipherShuffledBlock(session, n) : encipherBlock<true>(session->cipher, session->workBuffer, n);
         if (writeBlock(session, n, checksum) != RESULT_OK) {

@@ -12,7 +12,7 @@ namespace {
 
 struct FaultState {
     std::mutex lock;
-    std::uint64_t counts[8] = {};
+    std::uint64_t counts[16] = {};
     std::uint32_t armedMask = 0;
     std::uint64_t armedRemaining = 0;  // calls of the armed kinds still to pass before the failing one
     bool persistent = false;
@@ -80,7 +80,7 @@ std::uint64_t ioCallCount(std::uint32_t callMask)
     FaultState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     std::uint64_t total = 0;
-    for (unsigned i = 0; i < 8; ++i) {
+    for (unsigned i = 0; i < 16; ++i) {
         if ((callMask & (1u << i)) != 0) {
             total += s.counts[i];
         }

@@ -17,7 +17,19 @@ enum FaultCall : std::uint32_t {
     FAULT_CLOSE = 1u << 6,    // closeFile: the file is closed all the same, then the failure is reported
     FAULT_REPLACE = 1u << 7,  // replaceFile
     FAULT_ALL_IO = (1u << 8) - 1,
+    // Silent damage rather than failure: the call reports success with one bit changed.
+    FAULT_CORRUPT_WRITE = 1u << 8,       // writeFile stores the bytes with one bit flipped
+    FAULT_CORRUPT_READ = 1u << 9,        // readFile hands back the bytes with one bit flipped
+    FAULT_CORRUPT_TRANSFORM = 1u << 10,  // encryptPayload swaps the first two bytes of a block's text
 };
+
+// What a corrupting fault does to the bytes of the call it hits: the middle byte's lowest bit flips.
+inline void flipOneBit(void* bytes, std::uint32_t count)
+{
+    if (count != 0) {
+        static_cast<unsigned char*>(bytes)[count / 2] ^= 1u;
+    }
+}
 
 #ifdef TARNWICK_FAULT_INJECTION
 

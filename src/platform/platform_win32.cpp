@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
@@ -64,9 +65,13 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
         SetLastError(ERROR_READ_FAULT);
         return false;
     }
+    const bool corrupt = injectedFailure(FAULT_CORRUPT_READ);
     DWORD done = 0;
     const BOOL ok = ReadFile(handleOf(file), buffer, count, &done, nullptr);
     *got = done;
+    if (corrupt) {
+        flipOneBit(buffer, done);
+    }
     return ok != FALSE;
 }
 
@@ -76,6 +81,15 @@ bool writeFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
     if (injectedFailure(FAULT_WRITE)) {
         SetLastError(ERROR_DISK_FULL);
         return false;
+    }
+    if (injectedFailure(FAULT_CORRUPT_WRITE)) {
+        std::vector<std::uint8_t> changed(static_cast<const std::uint8_t*>(buffer),
+                                          static_cast<const std::uint8_t*>(buffer) + count);
+        flipOneBit(changed.data(), count);
+        DWORD done = 0;
+        const BOOL ok = WriteFile(handleOf(file), changed.data(), count, &done, nullptr);
+        *written = done;
+        return ok != FALSE;
     }
     DWORD done = 0;
     const BOOL ok = WriteFile(handleOf(file), buffer, count, &done, nullptr);
@@ -264,4 +278,26 @@ void sampleSystemValues(SystemSample* sample)
     sample->processId = GetCurrentProcessId();
     sample->threadId = GetCurrentThreadId();
     sample->messageTime = static_cast<std::uint32_t>(GetMessageTime());
+}
+
+FileHandle createNewFileSharingReads(const char16_t* path)
+{
+    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return INVALID_FILE;
+    }
+    const HANDLE handle = CreateFileW(widePath(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+}
+
+FileHandle openFileBesideWriter(const char16_t* path)
+{
+    if (injectedFailure(FAULT_OPEN) || path == nullptr) {
+        return INVALID_FILE;
+    }
+    // The writer's handle holds write access, which a reader must share.
+    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }
