@@ -4,9 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "cipher/entropy.h"
-#include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "container/verified_write.h"
 #include "platform/secure_wipe.h"
 
 namespace {
@@ -93,7 +92,7 @@ FileHandle createTemporaryFile(const char16_t* target, char16_t* path)
 {
     for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
         makeTemporaryPath(target, nextTemporarySuffix(), path);
-        const FileHandle file = createNewFile(path);
+        const FileHandle file = createNewFileSharingReads(path);
         if (file != INVALID_FILE) {
             return file;
         }
@@ -194,25 +193,7 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
         return abandonSave(session, temporaryPath);
     }
 
-    generateParameters(session);
-    if (setupKey(session, password) != RESULT_OK || encryptPayload(session, text) != RESULT_OK) {
-        return abandonSave(session, temporaryPath);
-    }
-
-    // Every byte must be on the disk before the new file takes the target's
-    // name; a close can report a write that failed late.
-    const bool flushed = flushFile(session->targetFile);
-    const bool closed = closeFile(session->targetFile);
-    session->targetFile = INVALID_FILE;
-    if (!flushed || !closed) {
-        session->result = RESULT_WRITE_FAILED;
-        return abandonSave(session, temporaryPath);
-    }
-    // A file that was written without an error can still fail to read back
-    // (a disk or driver that loses or changes data, a fault in the writer):
-    // the old document is replaced only by one proven to hold this text.
-    if (!verifySavedContainer(temporaryPath, text, length, password)) {
-        session->result = RESULT_WRITE_FAILED;
+    if (writeVerifiedContainer(session, text, length, temporaryPath, password) != RESULT_OK) {
         return abandonSave(session, temporaryPath);
     }
     if (!replaceFile(path, temporaryPath)) {
@@ -222,45 +203,6 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
     delete[] temporaryPath;
     teardownSession(session);
     return finish(session, RESULT_OK);
-}
-
-bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
-                          const char16_t* password)
-{
-    ContainerSession check;
-    initSession(&check);
-    std::uint8_t shortText[SHORT_TEXT_SIZE] = {};
-    bool agrees = false;
-    if (openContainer(&check, path) == RESULT_OK && setupKey(&check, password) == RESULT_OK) {
-        const bool isShort = (check.header.flags & HEADER_FLAG_SHORT_TEXT) != 0;
-        // A long text is deciphered and summed without being stored; a short
-        // one is summed here, since the stored sum covers its padding too.
-        if (decryptPayload(&check, shortText, isShort ? SHORT_TEXT_SIZE : 0) == RESULT_OK) {
-            const std::uint64_t storedLength = headerPlainSize(check.header);
-            std::uint32_t storedSum = check.cipher.plainSum;
-            if (isShort) {
-                storedSum = 0;
-                for (std::uint64_t k = 0; k < storedLength && k < SHORT_TEXT_SIZE; ++k) {
-                    storedSum += shortText[k];
-                }
-            }
-            std::uint32_t textSum = 0;
-            for (std::uint64_t k = 0; k < length; ++k) {
-                textSum += text[k];
-            }
-            agrees = storedLength == length && storedSum == textSum;
-        }
-    }
-    // Strict to the end: any call of the read-back that fails keeps the old
-    // document, the close of the file included.
-    if (check.sourceFile != INVALID_FILE) {
-        agrees = closeFile(check.sourceFile) && agrees;
-        check.sourceFile = INVALID_FILE;
-    }
-    teardownSession(&check);
-    wipeObject(check);
-    wipeObject(shortText);
-    return agrees;
 }
 
 void teardownSession(ContainerSession* session)

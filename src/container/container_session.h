@@ -40,8 +40,9 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
                          const char16_t* path, const char16_t* password, const char16_t* hint,
                          std::uint32_t shuffleLevel);
 // Reads the container at path back with password, in a session of its own,
-// deciphering every block, and tells whether it holds exactly length bytes
-// whose byte sum is that of text. Keeps no deciphered byte; wipes its state.
+// deciphering every block, and tells whether it holds exactly the length
+// bytes of text. Keeps no deciphered byte; wipes its state. (Defined with the
+// verified write, whose check it is.)
 bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
                           const char16_t* password);
 // Wipes and frees the buffers, clears the cipher state (but plainSum) and

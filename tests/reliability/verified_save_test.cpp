@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cipher/payload.h"
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
 #include "support/test_support.h"
@@ -148,6 +150,95 @@ TEST_F(VerifiedSave, FailedReadBackKeepsTheOldDocument)
     resetFaults();
     EXPECT_TRUE(verify(target, oldText));
 }
+
+// Damage that no call reports: a bit changed in what reached the file, in
+// what the check read, or two bytes of text swapped by the writer's transform
+// (a fault that leaves every checksum and the plaintext sum as they should
+// be). Each is made at every call of its kind in turn, with the check beside
+// the writer and after it: the save must fail, the old document stay byte for
+// byte, and nothing of the save remain.
+struct SilentFault {
+    const char* name;
+    FaultCall kind;
+};
+
+struct SilentFaultParam {
+    SilentFault fault;
+    unsigned threads;
+};
+
+void PrintTo(const SilentFaultParam& p, std::ostream* out)
+{
+    *out << p.fault.name << " on " << p.threads << " thread(s)";
+}
+
+class SilentDamage : public VerifiedSave, public ::testing::WithParamInterface<SilentFaultParam> {
+protected:
+    void SetUp() override
+    {
+        VerifiedSave::SetUp();
+        setPayloadThreads(GetParam().threads);
+    }
+    void TearDown() override
+    {
+        setPayloadThreads(0);
+        VerifiedSave::TearDown();
+    }
+};
+
+TEST_P(SilentDamage, EveryDamagedCallFailsTheSaveAndKeepsTheOldDocument)
+{
+    const FaultCall kind = GetParam().fault.kind;
+    const Bytes oldText = sampleText(2500, 3);
+    ASSERT_EQ(save(oldText, target), RESULT_OK);
+    const Bytes oldFile = readBytes(target);
+    // Two blocks, each long enough for the two-thread transform.
+    const Bytes newText = sampleText(2 * 1048576 + 77, 9);
+
+    resetFaults();
+    ASSERT_EQ(save(newText, target), RESULT_OK);
+    const std::uint64_t calls = ioCallCount(kind);
+    ASSERT_GE(calls, 2u);
+    writeBytes(target, oldFile);
+
+    for (std::uint64_t k = 1; k <= calls; ++k) {
+        resetFaults();
+        armFault(kind, k, false);
+        const std::string context = std::string(GetParam().fault.name) + " at call " + std::to_string(k);
+        EXPECT_EQ(save(newText, target), RESULT_WRITE_FAILED) << context;
+        EXPECT_EQ(injectedFailureCount(), 1u) << context;
+        EXPECT_EQ(readBytes(target), oldFile) << context;
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
+        EXPECT_EQ(session->targetFile, INVALID_FILE) << context;
+        EXPECT_EQ(session->workBuffer, nullptr) << context;
+    }
+    resetFaults();
+    EXPECT_TRUE(verify(target, oldText));
+}
+
+const SilentFault SILENT_FAULTS[] = {
+    {"WrittenBytes", FAULT_CORRUPT_WRITE},
+    {"CheckersRead", FAULT_CORRUPT_READ},
+    {"CheckersFailedRead", FAULT_READ},
+    {"WritersTransform", FAULT_CORRUPT_TRANSFORM},
+};
+
+std::vector<SilentFaultParam> silentFaultsOnOneAndTwoThreads()
+{
+    std::vector<SilentFaultParam> params;
+    for (const unsigned threads : {1u, 2u}) {
+        for (const SilentFault& fault : SILENT_FAULTS) {
+            params.push_back({fault, threads});
+        }
+    }
+    return params;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, SilentDamage, ::testing::ValuesIn(silentFaultsOnOneAndTwoThreads()),
+                         [](const ::testing::TestParamInfo<SilentFaultParam>& tested) {
+                             return std::string(tested.param.fault.name) + "Threads" +
+                                    std::to_string(tested.param.threads);
+                         });
 
 // The close of the read-back is the last call before the replacement; a
 // failure there keeps the old document too.

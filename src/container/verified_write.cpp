@@ -1,0 +1,222 @@
+#include "container/verified_write.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "cipher/entropy.h"
+#include "cipher/key_setup.h"
+#include "cipher/payload.h"
+#include "container/container_header.h"
+#include "container/container_session.h"
+#include "platform/platform.h"
+#include "platform/secure_wipe.h"
+
+namespace {
+
+ResultCode fail(ContainerSession* session, ResultCode code)
+{
+    session->result = code;
+    return code;
+}
+
+// How much of the file the writer has written, for the check that reads
+// behind it. The check waits about once a block, so a plain lock and
+// condition serve.
+class WrittenSoFar {
+public:
+    void advance(std::uint64_t bytes)
+    {
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            bytes_ = bytes;
+        }
+        changed_.notify_one();
+    }
+
+    // The writer has stopped, having written all it will.
+    void finish()
+    {
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            finished_ = true;
+        }
+        changed_.notify_one();
+    }
+
+    // True once the file holds its first bytes bytes; false when the writer
+    // stopped before writing them.
+    bool await(std::uint64_t bytes)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [&] { return bytes_ >= bytes || finished_; });
+        return bytes_ >= bytes;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::uint64_t bytes_ = 0;
+    bool finished_ = false;
+};
+
+// The check's side: the text the file must hold, and how much of it the
+// deciphered blocks have matched so far.
+struct Comparison {
+    const std::uint8_t* text;
+    std::uint64_t length;
+    std::uint64_t matched;
+    bool differs;
+};
+
+// What the writer and the check share: the pacing record's context.
+struct ReadBehind {
+    WrittenSoFar written;
+    Comparison comparison;
+};
+
+void onWritten(void* context, std::uint64_t bytes)
+{
+    static_cast<ReadBehind*>(context)->written.advance(bytes);
+}
+
+bool onAwaitWritten(void* context, std::uint64_t bytes)
+{
+    return static_cast<ReadBehind*>(context)->written.await(bytes);
+}
+
+void onDeliver(void* context, const std::uint8_t* bytes, std::uint32_t n)
+{
+    Comparison& c = static_cast<ReadBehind*>(context)->comparison;
+    if (c.differs || n > c.length - c.matched || std::memcmp(c.text + c.matched, bytes, n) != 0) {
+        c.differs = true;
+        return;
+    }
+    c.matched += n;
+}
+
+PayloadPacing pacingOf(ReadBehind* readBehind)
+{
+    return {readBehind, onWritten, onAwaitWritten, onDeliver};
+}
+
+// The check: opens path through a handle of its own into check, waits for
+// and accepts the header, sets up the key from it and deciphers every block
+// behind the writer, comparing with the text as it goes. check->sourceFile is
+// left for the caller to close, so that the two files close in one order
+// whichever thread finishes first.
+ResultCode readBack(ContainerSession* check, const char16_t* path, const char16_t* password,
+                    const PayloadPacing& pacing)
+{
+    check->sourceFile = openFileBesideWriter(path);
+    if (check->sourceFile == INVALID_FILE) {
+        return fail(check, RESULT_OPEN_FAILED);
+    }
+    if (!pacing.awaitWritten(pacing.context, HEADER_SIZE)) {
+        return fail(check, RESULT_UNEXPECTED_EOF);
+    }
+    std::uint8_t bytes[HEADER_SIZE] = {};
+    std::uint32_t got = 0;
+    if (!readFile(check->sourceFile, bytes, HEADER_SIZE, &got)) {
+        return fail(check, RESULT_READ_FAILED);
+    }
+    if (readHeader(check, bytes, got) != RESULT_OK || setupKey(check, password) != RESULT_OK) {
+        return check->result;
+    }
+    return decryptPayloadPaced(check, pacing);
+}
+
+// Whether the check that ended with code found exactly the length bytes of
+// text; then closes the check's file (a failed close fails the check too, to
+// the end strict), wipes and tears the check down.
+bool concludeCheck(ContainerSession* check, ResultCode code, const Comparison& comparison)
+{
+    bool agrees = false;
+    if (code == RESULT_OK && headerPlainSize(check->header) == comparison.length) {
+        if ((check->header.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
+            agrees = comparison.length == 0 ||
+                     std::memcmp(check->shortBlock, comparison.text, static_cast<std::size_t>(comparison.length)) == 0;
+        } else {
+            agrees = !comparison.differs && comparison.matched == comparison.length;
+        }
+    }
+    if (check->sourceFile != INVALID_FILE) {
+        agrees = closeFile(check->sourceFile) && agrees;
+        check->sourceFile = INVALID_FILE;
+    }
+    teardownSession(check);
+    wipeObject(*check);
+    return agrees;
+}
+
+}  // namespace
+
+ResultCode writeVerifiedContainer(ContainerSession* session, const std::uint8_t* text, std::uint64_t length,
+                                  const char16_t* temporaryPath, const char16_t* password)
+{
+    ReadBehind readBehind;
+    readBehind.comparison = {text, length, 0, false};
+    const PayloadPacing pacing = pacingOf(&readBehind);
+    ContainerSession check;
+    initSession(&check);
+    ResultCode checkCode = RESULT_OK;
+
+    // Two processors: the check follows the writer a block behind on a thread
+    // of its own. One: it reads the finished file afterwards. Either way it
+    // sets up its own key from the header it reads.
+    std::thread checker;
+    if (payloadThreads() >= 2) {
+        try {
+            checker = std::thread([&] { checkCode = readBack(&check, temporaryPath, password, pacing); });
+        } catch (...) {
+            // No thread: the check runs afterwards, as on one processor.
+        }
+    }
+
+    generateParameters(session);
+    ResultCode code = setupKey(session, password);
+    if (code == RESULT_OK) {
+        code = encryptPayloadPaced(session, text, pacing);
+    }
+    // On every path, so that the check never waits for bytes that will not come.
+    readBehind.written.finish();
+
+    // Every byte must be on the disk before the file takes the target's name;
+    // a close can report a write that failed late. The flush runs while the
+    // check finishes its last block.
+    const bool flushed = code == RESULT_OK && flushFile(session->targetFile);
+    const bool closed = closeFile(session->targetFile);
+    session->targetFile = INVALID_FILE;
+    if (code == RESULT_OK && (!flushed || !closed)) {
+        code = fail(session, RESULT_WRITE_FAILED);
+    }
+
+    if (checker.joinable()) {
+        checker.join();
+    } else if (code == RESULT_OK) {
+        checkCode = readBack(&check, temporaryPath, password, pacing);
+    }
+    // A file written without an error can still fail to read back (a disk or
+    // driver that loses or changes data, a fault in the writer): the old
+    // document is replaced only by one proven to hold this text.
+    const bool agrees = concludeCheck(&check, checkCode, readBehind.comparison);
+    if (code == RESULT_OK && !agrees) {
+        code = fail(session, RESULT_WRITE_FAILED);
+    }
+    return code;
+}
+
+bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
+                          const char16_t* password)
+{
+    ReadBehind readBehind;
+    readBehind.comparison = {text, length, 0, false};
+    // A file written before: all of it is there to read.
+    readBehind.written.advance(UINT64_MAX);
+    ContainerSession check;
+    initSession(&check);
+    const ResultCode code = readBack(&check, path, password, pacingOf(&readBehind));
+    return concludeCheck(&check, code, readBehind.comparison);
+}
