@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__unix__)
+#include <time.h>
+#endif
+
 // n bytes of plain prose, the kind of text the editor stores.
 inline std::vector<std::uint8_t> sampleText(std::size_t n)
 {
@@ -22,4 +26,19 @@ inline std::u16string benchPath(const std::string& name)
 {
     const std::string path = (std::filesystem::temp_directory_path() / ("tarnwick-bench-" + name)).string();
     return std::u16string(path.begin(), path.end());
+}
+
+// CPU time (user and system) of the whole process, every thread: what an
+// operation costs the machine, waiting threads included. On a machine shared
+// with other work the wall clock also counts the time other processes held a
+// core; this does not.
+inline double processCpuSeconds()
+{
+#if defined(__unix__)
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#else
+    return 0;
+#endif
 }

@@ -25,7 +25,6 @@
 
 #if defined(__unix__)
 #include <sys/resource.h>
-#include <time.h>
 #endif
 
 #include "cipher/entropy.h"
@@ -42,21 +41,6 @@ constexpr const char16_t* PASSWORD = u"bench password";
 constexpr std::uint32_t PASSWORD_BYTES = 14;
 
 using Clock = std::chrono::steady_clock;
-
-// CPU time (user and system) of the whole process, every thread: what the
-// operation costs the machine, waiting threads included. On a machine shared
-// with other work the wall clock also counts the time other processes held a
-// core; this does not.
-double processCpuSeconds()
-{
-#if defined(__unix__)
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#else
-    return 0;
-#endif
-}
 
 double transformSteps(std::uint64_t bytes, std::uint32_t level)
 {
@@ -539,8 +523,9 @@ private:
                 wallLimit = threads >= 2 ? 1.0 : 2.0;
                 cpuLimit = 2.3;
             } else if (fields == 4 && level == chooseShuffleLevel(bytes) && what == "Open") {
-                label = "open, " + (bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MiB, "
-                                                         : std::to_string(bytes >> 10) + " KiB, ") +
+                label = "open, " +
+                        (bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MiB, "
+                                             : std::to_string(bytes >> 10) + " KiB, ") +
                         (threads >= 2 ? "two processors" : "one processor");
                 wallLimit = 0.9;
                 cpuLimit = 1.3;

@@ -19,10 +19,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__unix__)
-#include <time.h>
-#endif
-
 #include "bench_support.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
@@ -40,18 +36,6 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// CPU time of the whole process, all threads.
-double processCpuSeconds()
-{
-#if defined(__unix__)
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#else
-    return 0;
-#endif
 }
 
 struct UnverifiedTimes {

@@ -30,6 +30,18 @@ FileHandle fileOf(HANDLE handle)
     return reinterpret_cast<FileHandle>(handle);
 }
 
+// CreateFileW(GENERIC_WRITE, share, CREATE_NEW).
+FileHandle createNewFileSharing(const char16_t* path, DWORD share)
+{
+    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return INVALID_FILE;
+    }
+    const HANDLE handle =
+        CreateFileW(widePath(path), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+}
+
 std::uint64_t fromFileTime(const FILETIME& time)
 {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -49,13 +61,7 @@ FileHandle openFileForRead(const char16_t* path)
 
 FileHandle createNewFile(const char16_t* path)
 {
-    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return INVALID_FILE;
-    }
-    const HANDLE handle =
-        CreateFileW(widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+    return createNewFileSharing(path, 0);
 }
 
 bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got)
@@ -282,13 +288,7 @@ void sampleSystemValues(SystemSample* sample)
 
 FileHandle createNewFileSharingReads(const char16_t* path)
 {
-    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return INVALID_FILE;
-    }
-    const HANDLE handle = CreateFileW(widePath(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+    return createNewFileSharing(path, FILE_SHARE_READ);
 }
 
 FileHandle openFileBesideWriter(const char16_t* path)
