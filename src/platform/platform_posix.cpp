@@ -403,3 +403,10 @@ FileHandle openFileBesideWriter(const char16_t* path)
 {
     return openFileForRead(path);
 }
+
+void startWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
+{
+    // A file system that cannot do this writes the bytes at the flush, as before.
+    ::sync_file_range(descriptorOf(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                      SYNC_FILE_RANGE_WRITE);
+}

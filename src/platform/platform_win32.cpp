@@ -301,3 +301,8 @@ FileHandle openFileBesideWriter(const char16_t* path)
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }
+
+void startWriteBack(FileHandle, std::uint64_t, std::uint64_t)
+{
+    // The cache manager starts writing dirty pages out within a second by itself.
+}
