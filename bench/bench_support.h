@@ -42,3 +42,15 @@ inline double processCpuSeconds()
     return 0;
 #endif
 }
+
+// CPU time of the calling thread.
+inline double threadCpuSeconds()
+{
+#if defined(__unix__)
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#else
+    return 0;
+#endif
+}
