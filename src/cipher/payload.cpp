@@ -173,19 +173,25 @@ public:
         constexpr auto SPIN_LIMIT = std::chrono::microseconds(50);
         constexpr unsigned TURNS_BETWEEN_CLOCK_READS = 64;
         std::uint32_t now = settled_.load(std::memory_order_acquire);
+        if (now != seen) {
+            return now;
+        }
         const auto spinEnd = std::chrono::steady_clock::now() + SPIN_LIMIT;
-        for (unsigned turn = 1; now == seen; ++turn) {
-            if (turn % TURNS_BETWEEN_CLOCK_READS == 0 && std::chrono::steady_clock::now() >= spinEnd) {
-                sleeping_.store(true, std::memory_order_seq_cst);
-                while ((now = settled_.load(std::memory_order_seq_cst)) == seen) {
-                    settled_.wait(seen, std::memory_order_seq_cst);
-                }
-                sleeping_.store(false, std::memory_order_relaxed);
-                break;
-            }
+        for (unsigned turn = 1;; ++turn) {
             pauseWhileSpinning();
             now = settled_.load(std::memory_order_acquire);
+            if (now != seen) {
+                return now;
+            }
+            if (turn % TURNS_BETWEEN_CLOCK_READS == 0 && std::chrono::steady_clock::now() >= spinEnd) {
+                break;
+            }
         }
+        sleeping_.store(true, std::memory_order_seq_cst);
+        while ((now = settled_.load(std::memory_order_seq_cst)) == seen) {
+            settled_.wait(seen, std::memory_order_seq_cst);
+        }
+        sleeping_.store(false, std::memory_order_relaxed);
         return now;
     }
 
