@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "cipher/entropy.h"
+#include "cipher/key_setup.h"
 #include "cipher/payload.h"
+#include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -203,6 +207,34 @@ INSTANTIATE_TEST_SUITE_P(EveryCall, CheckedSave, ::testing::ValuesIn(saveFaultsO
                              return std::string(tested.param.fault.name) + "Threads" +
                                     std::to_string(tested.param.threads);
                          });
+
+// The two-thread transform (the caller draws each block's permutation, a
+// helper enciphers, gathers, checksums and writes) with two bytes of a
+// block's text swapped: the file is self-consistent, its sum is right, and
+// only the read-back's comparison with the text can tell.
+TEST_F(VerifiedSave, ReadBackCatchesASwapInTheTwoThreadTransform)
+{
+    setPayloadThreads(2);
+    const Bytes text = sampleText(2 * PARALLEL_BLOCK_MIN + 999, 5);
+    const std::u16string path = toUtf16(joinPath(directory, "two-threads.vtxt"));
+    for (std::uint64_t block = 1; block <= 3; ++block) {
+        deleteFile(path.c_str());
+        initSession(session.get());
+        initHeaderForSave(session.get(), text.size(), nullptr, 7, 0);
+        session->header.blockSize = PARALLEL_BLOCK_MIN;
+        generateParameters(session.get());
+        setupKey(session.get(), u"pw");
+        session->targetFile = createNewFile(path.c_str());
+        resetFaults();
+        armFault(FAULT_CORRUPT_TRANSFORM, block, false);
+        EXPECT_EQ(encryptPayload(session.get(), text.data()), RESULT_OK);
+        EXPECT_EQ(injectedFailureCount(), 1u);
+        teardownSession(session.get());
+        resetFaults();
+        EXPECT_FALSE(verifySavedContainer(path.c_str(), text.data(), text.size(), u"pw")) << "block " << block;
+    }
+    setPayloadThreads(0);
+}
 
 // The close of the read-back is the last call before the replacement; a
 // failure there keeps the old document too.
