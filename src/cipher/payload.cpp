@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +11,7 @@
 
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
+#include "cipher/settled_positions.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
@@ -143,74 +143,6 @@ void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
     state.keyI = i;
     state.keyJ = j;
 }
-
-// How far a permutation drawn on one thread is final, for the thread that
-// applies it. Reports come every few microseconds in a block's last round and
-// not at all in the rounds before it, so the waiting thread spins briefly for
-// the next one and then sleeps until it comes: a short spin catches the
-// reports of the last round, and the rounds before it cost no processor time.
-class SettledPositions {
-public:
-    void reset()
-    {
-        settled_.store(0, std::memory_order_relaxed);
-    }
-
-    // The drawing thread: positions below settled are final. Sequentially
-    // consistent on both sides, so that either the waiter sees the new value
-    // or this sees the waiter asleep and wakes it.
-    void publish(std::uint32_t settled)
-    {
-        settled_.store(settled, std::memory_order_seq_cst);
-        if (sleeping_.load(std::memory_order_seq_cst)) {
-            settled_.notify_one();
-        }
-    }
-
-    // The applying thread: the first report other than seen, waiting for it.
-    std::uint32_t awaitBeyond(std::uint32_t seen)
-    {
-        constexpr auto SPIN_LIMIT = std::chrono::microseconds(50);
-        constexpr unsigned TURNS_BETWEEN_CLOCK_READS = 64;
-        std::uint32_t now = settled_.load(std::memory_order_acquire);
-        if (now != seen) {
-            return now;
-        }
-        const auto spinEnd = std::chrono::steady_clock::now() + SPIN_LIMIT;
-        for (unsigned turn = 1;; ++turn) {
-            pauseWhileSpinning();
-            now = settled_.load(std::memory_order_acquire);
-            if (now != seen) {
-                return now;
-            }
-            if (turn % TURNS_BETWEEN_CLOCK_READS == 0 && std::chrono::steady_clock::now() >= spinEnd) {
-                break;
-            }
-        }
-        sleeping_.store(true, std::memory_order_seq_cst);
-        while ((now = settled_.load(std::memory_order_seq_cst)) == seen) {
-            settled_.wait(seen, std::memory_order_seq_cst);
-        }
-        sleeping_.store(false, std::memory_order_relaxed);
-        return now;
-    }
-
-private:
-    // A processor pause rather than a yield to the system: the drawing
-    // thread's chain ran 5% faster beside a waiter spinning on pauses than
-    // beside one yielding.
-    static void pauseWhileSpinning()
-    {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-        __builtin_ia32_pause();
-#else
-        std::this_thread::yield();
-#endif
-    }
-
-    std::atomic<std::uint32_t> settled_{0};
-    std::atomic<bool> sleeping_{false};
-};
 
 // buildShuffle, telling another thread through settled (when not null) how
 // far the permutation is final. When the block is longer than the table mask
