@@ -28,28 +28,34 @@ inline std::u16string benchPath(const std::string& name)
     return std::u16string(path.begin(), path.end());
 }
 
-// CPU time (user and system) of the whole process, every thread: what an
-// operation costs the machine, waiting threads included. On a machine shared
-// with other work the wall clock also counts the time other processes held a
-// core; this does not.
+// CPU time (user and system) on one of the system's CPU-time clocks; 0 where
+// there are none.
+#if defined(__unix__)
+inline double cpuSeconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+#endif
+
+// The whole process, every thread: what an operation costs the machine,
+// waiting threads included. On a machine shared with other work the wall
+// clock also counts the time other processes held a core; this does not.
 inline double processCpuSeconds()
 {
 #if defined(__unix__)
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
 #else
     return 0;
 #endif
 }
 
-// CPU time of the calling thread.
+// The calling thread.
 inline double threadCpuSeconds()
 {
 #if defined(__unix__)
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    return cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
 #else
     return 0;
 #endif
