@@ -11,8 +11,10 @@
 
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
+#include "cipher/settled_positions.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/secure_wipe.h"
 
@@ -65,6 +67,17 @@ ResultCode readExactly(ContainerSession* session, void* bytes, std::uint32_t cou
         return fail(session, RESULT_UNEXPECTED_EOF);
     }
     return RESULT_OK;
+}
+
+// Copies the n bytes of text of the next block into workBuffer. A test can
+// make the writer's transform swap the first two of them here, a fault that
+// no checksum or sum of the file can see, only a comparison with the text.
+void takeBlockText(ContainerSession* session, const std::uint8_t* text, std::uint32_t n)
+{
+    std::memcpy(session->workBuffer, text, n);
+    if (injectedFailure(FAULT_CORRUPT_TRANSFORM) && n >= 2) {
+        std::swap(session->workBuffer[0], session->workBuffer[1]);
+    }
 }
 
 void exchangeBuffers(ContainerSession* session)
@@ -131,12 +144,12 @@ void keystreamBytes(CipherState& state, std::uint8_t* out, std::uint32_t n)
     state.keyJ = j;
 }
 
-// buildShuffle, telling another thread through progress (when not null) how
+// buildShuffle, telling another thread through settled (when not null) how
 // far the permutation is final. When the block is longer than the table mask
 // every swap partner lies in 0..mask, so in the last round index[k] for k
-// above the mask is final once the round has passed k; progress gives that
-// bound as it grows, with release order.
-void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress);
+// above the mask is final once the round has passed k; settled gives that
+// bound as it grows.
+void drawShuffle(ContainerSession* session, std::uint32_t n, SettledPositions* settled);
 
 std::atomic<unsigned> configuredThreads{0};
 
@@ -149,18 +162,6 @@ std::atomic<unsigned> configuredThreads{0};
 bool splitBlock(const ContainerSession* session, std::uint32_t n)
 {
     return payloadThreads() >= 2 && session->header.cipherScheme != 0 && n >= PARALLEL_BLOCK_MIN;
-}
-
-// One turn of a spin-wait. A processor pause rather than a yield to the
-// system: the caller's chain ran 5% faster beside a helper spinning on pauses
-// than beside one yielding.
-inline void pauseWhileSpinning()
-{
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
 }
 
 // The two-thread path of a shuffled block. The caller draws the permutation,
@@ -186,7 +187,7 @@ public:
     bool start(Task task)
     {
         finish();
-        progress_.store(0, std::memory_order_relaxed);
+        settled_.reset();
         try {
             helper_ = std::thread(std::move(task));
         } catch (...) {
@@ -200,8 +201,8 @@ public:
     // reporting positions as they settle, and waits for the task.
     void drawAndFinish(ContainerSession* session, std::uint32_t n)
     {
-        drawShuffle(session, n, &progress_);
-        progress_.store(n, std::memory_order_release);
+        drawShuffle(session, n, &settled_);
+        settled_.publish(n);
         finish();
     }
 
@@ -212,15 +213,8 @@ public:
     void settle(const ContainerSession* session, std::uint32_t n, Visit visit)
     {
         const std::uint32_t settledFrom = std::min(n, session->cipher.tableMask + 1);
-        // Waiting spins: on this workload a thread put to sleep and woken again
-        // made the whole transform slower.
         std::uint32_t k = settledFrom;
-        std::uint32_t ready = 0;
-        while ((ready = progress_.load(std::memory_order_acquire)) < n) {
-            if (ready <= k) {
-                pauseWhileSpinning();
-                continue;
-            }
+        for (std::uint32_t ready = 0; ready < n; ready = settled_.awaitBeyond(ready)) {
             for (; k < ready; ++k) {
                 visit(k);
             }
@@ -242,7 +236,7 @@ private:
     }
 
     std::thread helper_;
-    std::atomic<std::uint32_t> progress_{0};
+    SettledPositions settled_;
 };
 
 // Writes the block header and the n bytes of workBuffer.
@@ -298,7 +292,7 @@ bool encipherBeside(ContainerSession* session, BlockHelper* helper, const std::u
     if (writeGatheredBlock(session, written) != RESULT_OK) {
         return false;
     }
-    std::memcpy(session->workBuffer, text, n);
+    takeBlockText(session, text, n);
     encipherBlock<false>(session->cipher, session->workBuffer, n);
     const std::uint8_t* from = session->workBuffer;
     std::uint8_t* to = session->shuffleBuffer;
@@ -326,15 +320,21 @@ void scatterDecipher(ContainerSession* session, Positions positions)
     exchangeBuffers(session);
 }
 
-// Produces the key bytes for the block into shuffleBuffer, then scatters and
-// deciphers in place there (the buffers then exchange roles); continues the
-// block checksum *running over the ciphertext.
-void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, std::uint32_t* running)
+// What deciphering an n-byte shuffled block needs besides its bytes: the
+// permutation in shuffleIndex and the key bytes in shuffleBuffer.
+void prepareShuffledBlock(ContainerSession* session, std::uint32_t n)
 {
     // Scheme 0 keeps its swap list in shuffleBuffer while the permutation is
     // drawn, so the key bytes follow it.
     buildShuffle(session, n);
     keystreamBytes(session->cipher, session->shuffleBuffer, n);
+}
+
+// After prepareShuffledBlock: scatters and deciphers the n bytes of workBuffer
+// into shuffleBuffer (the buffers then exchange roles); continues the block
+// checksum *running over the ciphertext.
+void decipherShuffledBlock(ContainerSession* session, std::uint32_t n, std::uint32_t* running)
+{
     const std::uint8_t* cipher = session->workBuffer;
     std::uint32_t checksum = *running;
     scatterDecipher(session, [&](auto decipherAt) {
@@ -383,6 +383,19 @@ bool acceptBlockLength(const ContainerSession* session, std::uint32_t length, st
     return session->generation < 2 && length > 0 && length < expected;
 }
 
+// The pacing calls, for transforms that have none too.
+void reportWritten(const PayloadPacing* pacing, std::uint64_t bytes)
+{
+    if (pacing != nullptr) {
+        pacing->written(pacing->context, bytes);
+    }
+}
+
+bool awaitWritten(const PayloadPacing* pacing, std::uint64_t bytes)
+{
+    return pacing == nullptr || pacing->awaitWritten(pacing->context, bytes);
+}
+
 ResultCode writeTrailer(ContainerSession* session)
 {
     const std::uint32_t sum = session->cipher.plainSum;
@@ -397,18 +410,20 @@ ResultCode writeTrailer(ContainerSession* session)
 }
 
 // The judgement once every block has been deciphered: the trailer's sum
-// decides; its two redundant copies tell a wrong password from damage.
-ResultCode judgeTrailer(ContainerSession* session, const std::uint8_t* trailer, std::uint32_t got)
+// decides; its two redundant copies tell a wrong password from damage. A
+// check of a file just written (strict) also refuses damaged copies beside a
+// matching sum: nothing but damage on the way to the disk can make them.
+ResultCode judgeTrailer(ContainerSession* session, const std::uint8_t* trailer, std::uint32_t got, bool strict)
 {
     const std::uint32_t sumPlain = loadLe32(trailer + 4);
+    const bool intact = got == PAYLOAD_TRAILER_SIZE && rotr32(loadLe32(trailer + 8), 1) == sumPlain &&
+                        ~loadLe32(trailer + 12) == sumPlain;
     if (sumPlain == session->cipher.plainSum) {
-        return session->result;
+        return (strict && !intact) ? fail(session, RESULT_CHECKSUM_FAILED) : session->result;
     }
     if (session->header.cipherScheme == 0) {
         return fail(session, RESULT_WRONG_PASSWORD);
     }
-    const bool intact = got == PAYLOAD_TRAILER_SIZE && rotr32(loadLe32(trailer + 8), 1) == sumPlain &&
-                        ~loadLe32(trailer + 12) == sumPlain;
     return fail(session, intact ? RESULT_WRONG_PASSWORD : RESULT_CHECKSUM_FAILED);
 }
 
@@ -470,7 +485,7 @@ void buildShuffle(ContainerSession* session, std::uint32_t n)
 
 namespace {
 
-void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::uint32_t>* progress)
+void drawShuffle(ContainerSession* session, std::uint32_t n, SettledPositions* settled)
 {
     CipherState& state = session->cipher;
     std::uint32_t* index = session->shuffleIndex;
@@ -521,16 +536,15 @@ void drawShuffle(ContainerSession* session, std::uint32_t n, std::atomic<std::ui
         for (std::uint32_t round = 0; round < rounds; ++round) {
             const bool last = round + 1 == rounds;
             for (std::uint32_t k = 0; k < n;) {
-                const std::uint32_t end =
-                    (last && progress != nullptr && n - k > PROGRESS_STEP) ? k + PROGRESS_STEP : n;
+                const std::uint32_t end = (last && settled != nullptr && n - k > PROGRESS_STEP) ? k + PROGRESS_STEP : n;
                 generatorSteps(table, i, j, mask, k, end, [&](std::uint32_t at, std::uint32_t other) {
                     const std::uint32_t swapped = index[at];
                     index[at] = index[other];
                     index[other] = swapped;
                 });
                 k = end;
-                if (last && progress != nullptr && k < n) {
-                    progress->store(k, std::memory_order_release);
+                if (last && settled != nullptr && k < n) {
+                    settled->publish(k);
                 }
             }
         }
@@ -556,7 +570,10 @@ unsigned payloadThreads()
     return std::thread::hardware_concurrency() == 1 ? 1 : 2;
 }
 
-ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
+namespace {
+
+// encryptPayload, and with pacing its paced form on the caller's thread alone.
+ResultCode encryptBlocks(ContainerSession* session, const std::uint8_t* text, const PayloadPacing* pacing)
 {
     ContainerHeader& header = session->header;
     const bool shuffled = header.shuffleLevel != 0;
@@ -582,6 +599,8 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
     if (headerWritten != RESULT_OK) {
         return session->result;
     }
+    std::uint64_t fileBytes = HEADER_SIZE;
+    reportWritten(pacing, fileBytes);
 
     std::uint64_t remaining = plainSizeOf(header);
     std::uint64_t offset = 0;
@@ -599,7 +618,7 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
         offset += n;
         remaining -= n;
 
-        if (shuffled && splitBlock(session, n)) {
+        if (pacing == nullptr && shuffled && splitBlock(session, n)) {
             const std::uint32_t written = unwritten;
             bool helped = false;
             if (helper.start(
@@ -617,22 +636,29 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
             return session->result;
         }
         unwritten = 0;
-        std::memcpy(session->workBuffer, block, n);
+        takeBlockText(session, block, n);
         const std::uint32_t checksum =
             shuffled ? encipherShuffledBlock(session, n) : encipherBlock<true>(session->cipher, session->workBuffer, n);
         if (writeBlock(session, n, checksum) != RESULT_OK) {
             return session->result;
         }
+        // Paced, every block is written here, and in order.
+        fileBytes += BLOCK_HEADER_SIZE + n;
+        reportWritten(pacing, fileBytes);
     }
     if (writeGatheredBlock(session, unwritten) != RESULT_OK) {
         return session->result;
     }
 
-    writeTrailer(session);
+    if (writeTrailer(session) == RESULT_OK) {
+        reportWritten(pacing, fileBytes + PAYLOAD_TRAILER_SIZE);
+    }
     return session->result;
 }
 
-ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, std::uint64_t capacity)
+// decryptPayload, and with pacing its paced form on the caller's thread alone.
+ResultCode decryptBlocks(ContainerSession* session, std::uint8_t* destination, std::uint64_t capacity,
+                         const PayloadPacing* pacing)
 {
     ContainerHeader& header = session->header;
     const bool shuffled = header.shuffleLevel != 0;
@@ -653,7 +679,9 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     }
     // Hands the n deciphered bytes in workBuffer to the destination.
     const auto handOver = [&](std::uint32_t n) {
-        if (done < limit) {
+        if (pacing != nullptr && !shortText) {
+            pacing->deliver(pacing->context, session->workBuffer, n);
+        } else if (done < limit) {
             const std::uint64_t room = limit - done;
             const auto stored = static_cast<std::size_t>(room < n ? room : n);
             std::memcpy(target + done, session->workBuffer, stored);
@@ -664,8 +692,22 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     // A block deciphered on two threads is handed over by the next block's
     // helper, or here when no helper follows it.
     std::uint32_t undelivered = 0;
+    // Where the next block starts, in a file of the current generation, the
+    // only one a paced reader reads: a file just written.
+    std::uint64_t fileBytes = HEADER_SIZE;
     while (remaining > 0) {
         const std::uint32_t expected = nextBlockLength(header, remaining);
+        const bool split = pacing == nullptr && shuffled && splitBlock(session, expected);
+        // In the current generation a block's length is known before it is
+        // read, and so are its permutation and key bytes: a reader beside the
+        // writer draws them while the writer is still busy with the block.
+        const bool prepared = shuffled && !split && session->generation >= 2;
+        if (prepared) {
+            prepareShuffledBlock(session, expected);
+        }
+        if (!awaitWritten(pacing, fileBytes + BLOCK_HEADER_SIZE + expected)) {
+            return fail(session, RESULT_UNEXPECTED_EOF);
+        }
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
         if (readExactly(session, blockHeader, BLOCK_HEADER_SIZE) != RESULT_OK) {
             return session->result;
@@ -676,12 +718,13 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         }
         const std::uint32_t checksum = loadLe32(blockHeader + 4);
         remaining -= n;
+        fileBytes += BLOCK_HEADER_SIZE + n;
         // Older writers ran one checksum on across all blocks.
         if (session->generation >= 2) {
             running = 0;
         }
 
-        if (shuffled && splitBlock(session, n)) {
+        if (split && splitBlock(session, n)) {
             const std::uint32_t delivered = undelivered;
             bool helped = false;
             if (helper.start([&, n, checksum, delivered] {
@@ -704,6 +747,9 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         // The block checksum is taken in the deciphering pass, and a block
         // that fails it goes no further than the session's own buffers.
         if (shuffled) {
+            if (!prepared) {
+                prepareShuffledBlock(session, n);
+            }
             decipherShuffledBlock(session, n, &running);
         } else {
             decipherBlock(session->cipher, session->workBuffer, n, &running);
@@ -715,6 +761,9 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
     }
     handOver(undelivered);
 
+    if (!awaitWritten(pacing, fileBytes + PAYLOAD_TRAILER_SIZE)) {
+        return fail(session, RESULT_UNEXPECTED_EOF);
+    }
     std::uint8_t trailer[PAYLOAD_TRAILER_SIZE] = {};
     std::uint32_t got = 0;
     if (!readFile(session->sourceFile, trailer, PAYLOAD_TRAILER_SIZE, &got)) {
@@ -739,5 +788,27 @@ ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, 
         }
         header.plainSizeLow = length;
     }
-    return judgeTrailer(session, trailer, got);
+    return judgeTrailer(session, trailer, got, pacing != nullptr);
+}
+
+}  // namespace
+
+ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text)
+{
+    return encryptBlocks(session, text, nullptr);
+}
+
+ResultCode encryptPayloadPaced(ContainerSession* session, const std::uint8_t* text, const PayloadPacing& pacing)
+{
+    return encryptBlocks(session, text, &pacing);
+}
+
+ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, std::uint64_t capacity)
+{
+    return decryptBlocks(session, destination, capacity, nullptr);
+}
+
+ResultCode decryptPayloadPaced(ContainerSession* session, const PayloadPacing& pacing)
+{
+    return decryptBlocks(session, nullptr, 0, &pacing);
 }

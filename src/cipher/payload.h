@@ -40,3 +40,30 @@ ResultCode encryptPayload(ContainerSession* session, const std::uint8_t* text);
 // judged only at the end. On failure destination may hold deciphered garbage.
 // A short text's real length replaces the low half of plainSize.
 ResultCode decryptPayload(ContainerSession* session, std::uint8_t* destination, std::uint64_t capacity);
+
+// A transform that runs beside another transform of the same file on another
+// thread: a writer that tells how far the file is written, and a reader (the
+// check of a file just written) that waits for the bytes it reads next and
+// takes the deciphered text as it comes. One record serves both sides. A
+// paced transform runs on its caller's thread alone: the other processor is
+// its partner's.
+struct PayloadPacing {
+    void* context;
+    // Writer: the file now holds its first bytes bytes.
+    void (*written)(void* context, std::uint64_t bytes);
+    // Reader: returns once the file holds its first bytes bytes; false when it
+    // never will (the writer has stopped).
+    bool (*awaitWritten)(void* context, std::uint64_t bytes);
+    // Reader: the next n deciphered bytes of a text of SHORT_TEXT_SIZE bytes
+    // or more, in order (a short text stays in shortBlock).
+    void (*deliver)(void* context, const std::uint8_t* bytes, std::uint32_t n);
+};
+// encryptPayload, reporting to pacing.written after the header, every block
+// and the trailer.
+ResultCode encryptPayloadPaced(ContainerSession* session, const std::uint8_t* text, const PayloadPacing& pacing);
+// decryptPayload of a file of the current generation that its writer may still
+// be writing: draws each block's permutation and key bytes before it waits for
+// the block, hands the text to pacing.deliver instead of storing it, and also
+// refuses (RESULT_CHECKSUM_FAILED) a trailer whose redundant copies disagree
+// with a matching sum.
+ResultCode decryptPayloadPaced(ContainerSession* session, const PayloadPacing& pacing);

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-#include "cipher/entropy.h"
-#include "cipher/key_setup.h"
 #include "cipher/payload.h"
-#include "platform/locked_memory.h"
+#include "container/verified_write.h"
+#include "platform/file_replacement.h"
 #include "platform/secure_wipe.h"
 
 namespace {
@@ -109,37 +108,14 @@ ResultCode checkFreeSpace(ContainerSession* session, const char16_t* path)
     return RESULT_OK;
 }
 
-// The container written into the begun output, read back, and put in the
-// target's place.
-ResultCode writeVerifiedContainer(ContainerSession* session, FileReplacement* output, const std::uint8_t* text,
-                                  std::uint64_t length, const char16_t* password)
+// The container written into the begun output, proven by its read-back, and
+// put in the target's place.
+ResultCode writeAndReplace(ContainerSession* session, FileReplacement* output, const std::uint8_t* text,
+                           std::uint64_t length, const char16_t* password)
 {
-    // ---- temporary file created: write it, flush and close it, read it back ----
-    session->targetFile = output->file;
-    generateParameters(session);
-    if (setupKey(session, password) != RESULT_OK || encryptPayload(session, text) != RESULT_OK) {
-        // The system's reason for a failed write, before the clean-up can change it.
-        session->saveSystemError = session->result == RESULT_WRITE_FAILED ? lastSystemErrorCode() : 0;
+    if (writeVerifiedContainer(session, output, text, length, password) != RESULT_OK) {
         return abandonSave(session, output);
     }
-    session->targetFile = INVALID_FILE;
-    // Every byte must be on the disk before the new file takes the target's
-    // name; a close can report a write that failed late.
-    if (!finishReplacement(output)) {
-        session->saveSystemError = output->systemError;
-        session->result = RESULT_WRITE_FAILED;
-        return abandonSave(session, output);
-    }
-    // A file that was written without an error can still fail to read back
-    // (a disk or driver that loses or changes data, a fault in the writer):
-    // the old document is replaced only by one proven to hold this text. It
-    // is read through a handle on the file itself, never by its name.
-    const FileHandle written = openReplacementForRead(output);
-    if (written == INVALID_FILE || !verifySavedContainerFile(written, text, length, password)) {
-        session->result = RESULT_WRITE_FAILED;
-        return abandonSave(session, output);
-    }
-    // ---- replace the target ----
     if (!commitReplacement(output)) {
         failFileStep(session, output, RESULT_SAVE_FAILED);
         return abandonSave(session, output);
@@ -188,7 +164,7 @@ ResultCode saveContainer(ContainerSession* session, const std::uint8_t* text, st
         teardownSession(session);
         return failFileStep(session, &output, RESULT_SAVE_FAILED);
     }
-    return writeVerifiedContainer(session, &output, text, length, password);
+    return writeAndReplace(session, &output, text, length, password);
 }
 
 ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output, const std::uint8_t* text,
@@ -211,63 +187,12 @@ ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output,
         abandonReplacement(output);
         return session->result;
     }
-    return writeVerifiedContainer(session, output, text, length, password);
+    return writeAndReplace(session, output, text, length, password);
 }
 
 bool saveRefusedForHardLinks(const ContainerSession* session)
 {
     return session->result == RESULT_SAVE_FAILED && session->saveFailure == REPLACE_FAILURE_HARD_LINKS;
-}
-
-bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
-                          const char16_t* password)
-{
-    const FileHandle file = path == nullptr ? INVALID_FILE : openFileForRead(path);
-    return file != INVALID_FILE && verifySavedContainerFile(file, text, length, password);
-}
-
-bool verifySavedContainerFile(FileHandle file, const std::uint8_t* text, std::uint64_t length, const char16_t* password)
-{
-    // The read-back holds a key schedule of the new password: in locked
-    // memory where the system gives it, else on the stack, wiped either way.
-    LockedRecord<ContainerSession> locked;
-    ContainerSession fallback;
-    ContainerSession& check = locked ? *locked : fallback;
-    initSession(&check);
-    check.sourceFile = file;
-    std::uint8_t shortText[SHORT_TEXT_SIZE] = {};
-    bool agrees = false;
-    if (readOpenedHeader(&check) == RESULT_OK && setupKey(&check, password) == RESULT_OK) {
-        const bool isShort = (check.header.flags & HEADER_FLAG_SHORT_TEXT) != 0;
-        // A long text is deciphered and summed without being stored; a short
-        // one is summed here, since the stored sum covers its padding too.
-        if (decryptPayload(&check, shortText, isShort ? SHORT_TEXT_SIZE : 0) == RESULT_OK) {
-            const std::uint64_t storedLength = headerPlainSize(check.header);
-            std::uint32_t storedSum = check.cipher.plainSum;
-            if (isShort) {
-                storedSum = 0;
-                for (std::uint64_t k = 0; k < storedLength && k < SHORT_TEXT_SIZE; ++k) {
-                    storedSum += shortText[k];
-                }
-            }
-            std::uint32_t textSum = 0;
-            for (std::uint64_t k = 0; k < length; ++k) {
-                textSum += text[k];
-            }
-            agrees = storedLength == length && storedSum == textSum;
-        }
-    }
-    // Strict to the end: any call of the read-back that fails keeps the old
-    // document, the close of the file included.
-    if (check.sourceFile != INVALID_FILE) {
-        agrees = closeFile(check.sourceFile) && agrees;
-        check.sourceFile = INVALID_FILE;
-    }
-    teardownSession(&check);
-    wipeObject(check);
-    wipeObject(fallback);
-    wipeObject(shortText);
-    return agrees;
 }
 
 void teardownSession(ContainerSession* session)

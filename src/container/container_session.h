@@ -63,13 +63,11 @@ ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output,
 // RESULT_SAVE_FAILED can say so from this.
 bool saveRefusedForHardLinks(const ContainerSession* session);
 // Reads the container at path back with password, in a session of its own,
-// deciphering every block, and tells whether it holds exactly length bytes
-// whose byte sum is that of text. Keeps no deciphered byte; wipes its state.
+// deciphering every block, and tells whether it holds exactly the length
+// bytes of text. Keeps no deciphered byte; wipes its state. (Defined with the
+// verified write, whose check it is.)
 bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
                           const char16_t* password);
-// The same check on a file opened for reading at its start; closes it.
-bool verifySavedContainerFile(FileHandle file, const std::uint8_t* text, std::uint64_t length,
-                              const char16_t* password);
 // Wipes and frees the buffers, clears the cipher state (but plainSum) and
 // shortBlock, closes both files. Header, generation and result survive. Safe
 // to call again.

@@ -1,1 +1,1 @@
-set(CONTAINER_SOURCES container/container_header.cpp container/container_session.cpp)
+set(CONTAINER_SOURCES container/container_header.cpp container/container_session.cpp container/verified_write.cpp)

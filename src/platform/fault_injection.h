@@ -20,8 +20,12 @@ enum FaultCall : std::uint32_t {
     // Outside FAULT_ALL_IO: calls whose failure does not fail a save.
     FAULT_SYNC_FOLDER = 1u << 8,  // the folder flush after a replacement (the new name is in place already)
     FAULT_MOVE = 1u << 9,         // the moves that settle a failed ReplaceFileW (Windows)
+    // Silent damage rather than failure: the call reports success with one bit changed.
+    FAULT_CORRUPT_WRITE = 1u << 10,      // writeFile stores the bytes with one bit flipped
+    FAULT_CORRUPT_READ = 1u << 11,       // readFile hands back the bytes with one bit flipped
+    FAULT_CORRUPT_TRANSFORM = 1u << 12,  // encryptPayload swaps the first two bytes of a block's text
 };
-inline constexpr unsigned FAULT_KIND_COUNT = 10;
+inline constexpr unsigned FAULT_KIND_COUNT = 13;
 
 // The moments of the file layer at which a test may act on the files.
 enum ReplaceStep : std::uint32_t {
@@ -29,6 +33,14 @@ enum ReplaceStep : std::uint32_t {
     REPLACE_STEP_BEFORE_COMMIT = 2,  // written, flushed and closed; next comes the move
 };
 using ReplaceStepHook = void (*)(std::uint32_t step, const char16_t* temporary, const char16_t* target, void* context);
+
+// What a corrupting fault does to the bytes of the call it hits: the middle byte's lowest bit flips.
+inline void flipOneBit(void* bytes, std::uint32_t count)
+{
+    if (count != 0) {
+        static_cast<unsigned char*>(bytes)[count / 2] ^= 1u;
+    }
+}
 
 #ifdef TARNWICK_FAULT_INJECTION
 

@@ -62,3 +62,17 @@ struct SystemSample {
     std::uint32_t messageTime;
 };
 void sampleSystemValues(SystemSample* sample);
+
+// A file read back while it is still being written, by a second handle of its
+// own: createNewFile whose file may be opened for reading meanwhile
+// (FILE_SHARE_READ), and openFileForRead of a file that another handle is
+// still writing (FILE_SHARE_READ | FILE_SHARE_WRITE). The plain calls on
+// Linux. Fault injection counts and fails them as FAULT_CREATE and FAULT_OPEN.
+FileHandle createNewFileSharingReads(const char16_t* path);
+FileHandle openFileBesideWriter(const char16_t* path);
+
+// Asks the system to start writing the file's bytes [offset, offset + length)
+// to the disk now, neither waiting for them nor flushing, so that the flush
+// that makes the file durable finds less left to write. Only a hint:
+// sync_file_range(SYNC_FILE_RANGE_WRITE) on Linux, nothing on Windows.
+void startWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length);

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/byte_order.h"
 #include "platform/fault_injection.h"
@@ -31,6 +32,28 @@ constexpr std::uint64_t USER_ADDRESS_SPACE = 0x7FFFFFFE0000ULL;
 int descriptorOf(FileHandle file)
 {
     return static_cast<int>(file);
+}
+
+// Like WriteFile on a disk file: keep writing until the count is stored or a call fails.
+bool writeAll(int descriptor, const std::uint8_t* p, std::uint32_t count, std::uint32_t* written)
+{
+    std::uint32_t total = 0;
+    while (total < count) {
+        const ssize_t n = ::write(descriptor, p + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            *written = total;
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        total += static_cast<std::uint32_t>(n);
+    }
+    *written = total;
+    return true;
 }
 
 std::string directoryOf(const std::string& path)
@@ -123,6 +146,7 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
     if (injectedFailure(FAULT_READ)) {
         return false;
     }
+    const bool corrupt = injectedFailure(FAULT_CORRUPT_READ);
     auto* p = static_cast<std::uint8_t*>(buffer);
     std::uint32_t total = 0;
     // Like ReadFile on a disk file: keep reading until the count or the end of the file.
@@ -141,6 +165,9 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
         total += static_cast<std::uint32_t>(n);
     }
     *got = total;
+    if (corrupt) {
+        flipOneBit(buffer, total);
+    }
     return true;
 }
 
@@ -150,24 +177,13 @@ bool writeFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
     if (injectedFailure(FAULT_WRITE)) {
         return false;
     }
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    std::uint32_t total = 0;
-    while (total < count) {
-        const ssize_t n = ::write(descriptorOf(file), p + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            *written = total;
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<std::uint32_t>(n);
+    if (injectedFailure(FAULT_CORRUPT_WRITE)) {
+        std::vector<std::uint8_t> changed(static_cast<const std::uint8_t*>(buffer),
+                                          static_cast<const std::uint8_t*>(buffer) + count);
+        flipOneBit(changed.data(), count);
+        return writeAll(descriptorOf(file), changed.data(), count, written);
     }
-    *written = total;
-    return true;
+    return writeAll(descriptorOf(file), static_cast<const std::uint8_t*>(buffer), count, written);
 }
 
 bool seekFile(FileHandle file, std::uint64_t offset)
@@ -360,4 +376,22 @@ void sampleSystemValues(SystemSample* sample)
     sample->threadId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
     // GetMessageTime of a thread that has retrieved no message: none here.
     sample->messageTime = 0;
+}
+
+FileHandle createNewFileSharingReads(const char16_t* path)
+{
+    // Any descriptor may read a file that another is writing.
+    return createNewFile(path);
+}
+
+FileHandle openFileBesideWriter(const char16_t* path)
+{
+    return openFileForRead(path);
+}
+
+void startWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length)
+{
+    // A file system that cannot do this writes the bytes at the flush, as before.
+    ::sync_file_range(descriptorOf(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                      SYNC_FILE_RANGE_WRITE);
 }

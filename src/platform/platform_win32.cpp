@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/file_replacement_parts.h"
@@ -41,6 +42,21 @@ HANDLE handleOf(FileHandle file)
 FileHandle fileOf(HANDLE handle)
 {
     return reinterpret_cast<FileHandle>(handle);
+}
+
+// CreateFileW(GENERIC_WRITE, share, CREATE_NEW).
+FileHandle createNewFileSharing(const char16_t* path, DWORD share)
+{
+    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return INVALID_FILE;
+    }
+    if (refusedPath(path)) {
+        return INVALID_FILE;
+    }
+    const HANDLE handle =
+        CreateFileW(widePath(path), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }
 
 std::uint64_t fromFileTime(const FILETIME& time)
@@ -165,16 +181,7 @@ FileHandle openFileForRead(const char16_t* path)
 
 FileHandle createNewFile(const char16_t* path)
 {
-    if (injectedFailure(FAULT_CREATE) || path == nullptr) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return INVALID_FILE;
-    }
-    if (refusedPath(path)) {
-        return INVALID_FILE;
-    }
-    const HANDLE handle =
-        CreateFileW(widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+    return createNewFileSharing(path, 0);
 }
 
 bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got)
@@ -184,9 +191,13 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
         SetLastError(ERROR_READ_FAULT);
         return false;
     }
+    const bool corrupt = injectedFailure(FAULT_CORRUPT_READ);
     DWORD done = 0;
     const BOOL ok = ReadFile(handleOf(file), buffer, count, &done, nullptr);
     *got = done;
+    if (corrupt) {
+        flipOneBit(buffer, done);
+    }
     return ok != FALSE;
 }
 
@@ -196,6 +207,15 @@ bool writeFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
     if (injectedFailure(FAULT_WRITE)) {
         SetLastError(ERROR_DISK_FULL);
         return false;
+    }
+    if (injectedFailure(FAULT_CORRUPT_WRITE)) {
+        std::vector<std::uint8_t> changed(static_cast<const std::uint8_t*>(buffer),
+                                          static_cast<const std::uint8_t*>(buffer) + count);
+        flipOneBit(changed.data(), count);
+        DWORD done = 0;
+        const BOOL ok = WriteFile(handleOf(file), changed.data(), count, &done, nullptr);
+        *written = done;
+        return ok != FALSE;
     }
     DWORD done = 0;
     const BOOL ok = WriteFile(handleOf(file), buffer, count, &done, nullptr);
@@ -392,4 +412,25 @@ void sampleSystemValues(SystemSample* sample)
     sample->processId = GetCurrentProcessId();
     sample->threadId = GetCurrentThreadId();
     sample->messageTime = static_cast<std::uint32_t>(GetMessageTime());
+}
+
+FileHandle createNewFileSharingReads(const char16_t* path)
+{
+    return createNewFileSharing(path, FILE_SHARE_READ);
+}
+
+FileHandle openFileBesideWriter(const char16_t* path)
+{
+    if (injectedFailure(FAULT_OPEN) || path == nullptr) {
+        return INVALID_FILE;
+    }
+    // The writer's handle holds write access, which a reader must share.
+    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
+}
+
+void startWriteBack(FileHandle, std::uint64_t, std::uint64_t)
+{
+    // The cache manager starts writing dirty pages out within a second by itself.
 }

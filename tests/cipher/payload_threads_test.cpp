@@ -8,9 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cipher/container_io.h"
@@ -250,6 +255,39 @@ INSTANTIATE_TEST_SUITE_P(OnOneAndTwoThreads, SplitBlockFailures, ::testing::Valu
                          [](const ::testing::TestParamInfo<unsigned>& tested) {
                              return "Threads" + std::to_string(tested.param);
                          });
+
+// Every shuffled block long enough for two threads puts the helper to sleep
+// until the permutation's last round and has the caller wake it: many blocks,
+// many chances for a wake-up to be lost, which would leave the transform
+// waiting for ever. A watchdog turns such a hang into a failure.
+TEST(PayloadThreadsWaiting, ManyBlocksOnTwoThreadsAllFinish)
+{
+    const std::string directory = makeTempDir("payload-threads-many");
+    setPayloadThreads(2);
+    ContainerPlan plan = planFor({"", 3, 40 * SPLIT_BLOCK, 3, SPLIT_BLOCK, false});
+    const std::string path = joinPath(directory, "many.vtxt");
+    writeBytes(path, writeContainerBytes(plan));
+    std::packaged_task<bool()> roundTrips([&] {
+        for (int round = 0; round < 3; ++round) {
+            const OpenOutcome outcome = openAndDecrypt(path, plan.password);
+            if (outcome.code != RESULT_OK || outcome.text != plan.text) {
+                return false;
+            }
+        }
+        return true;
+    });
+    std::future<bool> finished = roundTrips.get_future();
+    std::thread worker(std::move(roundTrips));
+    constexpr auto PATIENCE = std::chrono::minutes(3);
+    if (finished.wait_for(PATIENCE) != std::future_status::ready) {
+        ADD_FAILURE() << "the two-thread transform still runs after " << PATIENCE.count() << " minutes: a lost wake-up";
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+    worker.join();
+    EXPECT_TRUE(finished.get());
+    setPayloadThreads(0);
+}
 
 TEST(PayloadThreadsSetting, ZeroRestoresTheDefault)
 {

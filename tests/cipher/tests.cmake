@@ -8,6 +8,8 @@ set(CIPHER_TESTS
     cipher/mutation_test.cpp
     cipher/golden_test.cpp
     cipher/payload_threads_test.cpp
+    cipher/payload_paced_test.cpp
+    cipher/settled_positions_test.cpp
     cipher/payload_faults.cpp)
 
 # Rewrites the golden container files: make_golden_containers tests/data/containers

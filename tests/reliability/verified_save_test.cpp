@@ -5,11 +5,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cipher/entropy.h"
+#include "cipher/key_setup.h"
+#include "cipher/payload.h"
+#include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -109,44 +115,125 @@ TEST_F(VerifiedSave, MissingFileIsNotAccepted)
     EXPECT_FALSE(verify(joinPath(directory, "absent.vtxt"), sampleText(40)));
 }
 
-// Every call of the read-back failing, one at a time: the save reports a
-// failed write, the old document stays byte for byte, no temporary file is
-// left, and the header of the session still describes the text just saved.
-TEST_F(VerifiedSave, FailedReadBackKeepsTheOldDocument)
+// Every call of the check failing, and damage that no call reports: a bit
+// changed in what reached the file, in what the check read, or two bytes of
+// text swapped by the writer's transform (a fault that leaves every checksum
+// and the plaintext sum as they should be). Each is made at every call of its
+// kind in turn, with the check beside the writer and after it: the save must
+// report a failed write, the old document stay byte for byte, and nothing of
+// the save remain.
+struct SaveFault {
+    const char* name;
+    FaultCall kind;
+    std::uint64_t fewestCalls;  // in a save of two blocks
+};
+
+struct SaveFaultParam {
+    SaveFault fault;
+    unsigned threads;
+};
+
+void PrintTo(const SaveFaultParam& p, std::ostream* out)
 {
+    *out << p.fault.name << " on " << p.threads << " thread(s)";
+}
+
+class CheckedSave : public VerifiedSave, public ::testing::WithParamInterface<SaveFaultParam> {
+protected:
+    void SetUp() override
+    {
+        VerifiedSave::SetUp();
+        setPayloadThreads(GetParam().threads);
+    }
+    void TearDown() override
+    {
+        setPayloadThreads(0);
+        VerifiedSave::TearDown();
+    }
+};
+
+TEST_P(CheckedSave, EveryFaultyCallFailsTheSaveAndKeepsTheOldDocument)
+{
+    const FaultCall kind = GetParam().fault.kind;
     const Bytes oldText = sampleText(2500, 3);
     ASSERT_EQ(save(oldText, target), RESULT_OK);
     const Bytes oldFile = readBytes(target);
+    // Two blocks, each long enough for the two-thread transform.
     const Bytes newText = sampleText(2 * 1048576 + 77, 9);
 
     resetFaults();
     ASSERT_EQ(save(newText, target), RESULT_OK);
-    const std::uint64_t opens = ioCallCount(FAULT_OPEN);
-    const std::uint64_t reads = ioCallCount(FAULT_READ);
-    ASSERT_EQ(opens, 1u) << "the save does not read its file back";
-    ASSERT_GE(reads, 5u);
+    const std::uint64_t calls = ioCallCount(kind);
+    ASSERT_GE(calls, GetParam().fault.fewestCalls) << "the save does not read its file back";
     writeBytes(target, oldFile);
 
-    struct Fault {
-        std::uint32_t kind;
-        std::uint64_t k;
-    };
-    std::vector<Fault> faults{{FAULT_OPEN, 1}};
-    for (std::uint64_t k = 1; k <= reads; ++k) {
-        faults.push_back({FAULT_READ, k});
-    }
-    for (const Fault& f : faults) {
+    for (std::uint64_t k = 1; k <= calls; ++k) {
         resetFaults();
-        armFault(f.kind, f.k, false);
-        const std::string context = "kind " + std::to_string(f.kind) + " call " + std::to_string(f.k);
+        armFault(kind, k, false);
+        const std::string context = std::string(GetParam().fault.name) + " at call " + std::to_string(k);
         EXPECT_EQ(save(newText, target), RESULT_WRITE_FAILED) << context;
         EXPECT_EQ(injectedFailureCount(), 1u) << context;
         EXPECT_EQ(readBytes(target), oldFile) << context;
         EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
+        EXPECT_EQ(session->targetFile, INVALID_FILE) << context;
         EXPECT_EQ(session->sourceFile, INVALID_FILE) << context;
+        EXPECT_EQ(session->workBuffer, nullptr) << context;
     }
     resetFaults();
     EXPECT_TRUE(verify(target, oldText));
+}
+
+const SaveFault SAVE_FAULTS[] = {
+    {"CheckersFailedOpen", FAULT_OPEN, 1},
+    {"CheckersFailedRead", FAULT_READ, 6},
+    {"WrittenBytes", FAULT_CORRUPT_WRITE, 6},
+    {"CheckersRead", FAULT_CORRUPT_READ, 6},
+    {"WritersTransform", FAULT_CORRUPT_TRANSFORM, 2},
+};
+
+std::vector<SaveFaultParam> saveFaultsOnOneAndTwoThreads()
+{
+    std::vector<SaveFaultParam> params;
+    for (const unsigned threads : {1u, 2u}) {
+        for (const SaveFault& fault : SAVE_FAULTS) {
+            params.push_back({fault, threads});
+        }
+    }
+    return params;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, CheckedSave, ::testing::ValuesIn(saveFaultsOnOneAndTwoThreads()),
+                         [](const ::testing::TestParamInfo<SaveFaultParam>& tested) {
+                             return std::string(tested.param.fault.name) + "Threads" +
+                                    std::to_string(tested.param.threads);
+                         });
+
+// The two-thread transform (the caller draws each block's permutation, a
+// helper enciphers, gathers, checksums and writes) with two bytes of a
+// block's text swapped: the file is self-consistent, its sum is right, and
+// only the read-back's comparison with the text can tell.
+TEST_F(VerifiedSave, ReadBackCatchesASwapInTheTwoThreadTransform)
+{
+    setPayloadThreads(2);
+    const Bytes text = sampleText(2 * PARALLEL_BLOCK_MIN + 999, 5);
+    const std::u16string path = toUtf16(joinPath(directory, "two-threads.vtxt"));
+    for (std::uint64_t block = 1; block <= 3; ++block) {
+        deleteFile(path.c_str());
+        initSession(session.get());
+        initHeaderForSave(session.get(), text.size(), nullptr, 7, 0);
+        session->header.blockSize = PARALLEL_BLOCK_MIN;
+        generateParameters(session.get());
+        setupKey(session.get(), u"pw");
+        session->targetFile = createNewFile(path.c_str());
+        resetFaults();
+        armFault(FAULT_CORRUPT_TRANSFORM, block, false);
+        EXPECT_EQ(encryptPayload(session.get(), text.data()), RESULT_OK);
+        EXPECT_EQ(injectedFailureCount(), 1u);
+        teardownSession(session.get());
+        resetFaults();
+        EXPECT_FALSE(verifySavedContainer(path.c_str(), text.data(), text.size(), u"pw")) << "block " << block;
+    }
+    setPayloadThreads(0);
 }
 
 // The close of the read-back is the last call before the replacement; a
