@@ -150,10 +150,14 @@ TEST_F(Documents, ShowRevealsBothPasswordFieldsAndReturnsToTheConfirmation)
             SetDlgItemTextW(dialog, IDC_CONFIRM_PASSWORD, L"abcdef");
             GUITHREADINFO info{};
             info.cbSize = sizeof info;
-            // The dialog starts in the password field; the user then moves to the
-            // confirmation and selects part of it.
-            WaitFor([&]() { return GetGUIThreadInfo(ui, &info) && info.hwndFocus == password; });
+            // The dialog starts in the password field, once it is active (an
+            // activation that comes late puts the focus back where the dialog
+            // began); the user then moves to the confirmation and selects part of it.
+            WaitFor([&]() {
+                return GetGUIThreadInfo(ui, &info) && info.hwndActive == dialog && info.hwndFocus == password;
+            });
             SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(confirm), TRUE);
+            WaitFor([&]() { return GetGUIThreadInfo(ui, &info) && info.hwndFocus == confirm; });
             SendMessageW(confirm, EM_SETSEL, 2, 4);
             masks[0][0] = static_cast<wchar_t>(SendMessageW(password, EM_GETPASSWORDCHAR, 0, 0));
             SendMessageW(GetDlgItem(dialog, IDC_SHOW_PASSWORD), BM_CLICK, 0, 0);
