@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "cipher/checksum.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"

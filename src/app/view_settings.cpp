@@ -8,7 +8,7 @@
 #include "app/app_state.h"
 #include "app/edit_keyboard.h"
 #include "dialogs/message_dialogs.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/secure_wipe.h"
 #include "resources/resource.h"
 

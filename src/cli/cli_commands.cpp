@@ -13,7 +13,7 @@
 #include "cli/cli_progress.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
 

@@ -14,7 +14,7 @@
 #include "cli/cli_password.h"
 #include "cli/cli_progress.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
 #include "text/text_encoding.h"

@@ -12,7 +12,7 @@
 
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/system_path.h"
 
 namespace {

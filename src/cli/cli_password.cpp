@@ -16,7 +16,7 @@
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
 #include "cli/cli_password_line.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/secure_wipe.h"
 #include "text/text_encoding.h"
 

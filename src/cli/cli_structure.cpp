@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cipher/checksum.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cipher/checksum.h"
+#include "cipher/entropy.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"
@@ -322,6 +323,24 @@ void initHeaderForSave(ContainerSession* session, std::uint64_t length, const ch
     for (std::size_t i = 0; SAVED_ENTRY_NAME[i] != 0; ++i) {
         header.entryName[i] = SAVED_ENTRY_NAME[i];
     }
+}
+
+void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES])
+{
+    ContainerHeader& header = session->header;
+    std::memcpy(header.salt, r, sizeof header.salt);
+    header.mixRounds = (loadBe16(r + 16) & 0x7FFF) + 0x4000;
+    header.scheduleRounds = (loadBe16(r + 18) & 0x3FFF) + 0x2000;
+    header.stirRounds = (loadBe16(r + 20) & 0x3FFF) + 0x2000;
+    std::memcpy(session->shortBlock, r + 22, SHORT_TEXT_SIZE - 1);
+}
+
+void generateParameters(ContainerSession* session)
+{
+    std::uint8_t r[ENTROPY_BYTES];
+    gatherEntropy(r);
+    applyEntropy(session, r);
+    wipeObject(r);
 }
 
 std::uint32_t chooseBlockSize(std::uint64_t plainSize)

@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/result_codes.h"
+#include "cipher/entropy.h"
+#include "platform/result_codes.h"
 
 struct ContainerSession;
 
@@ -75,6 +76,13 @@ ResultCode validateHeader(ContainerSession* session);
 // block size, hint (may be null) and entry name "vellic.txt".
 void initHeaderForSave(ContainerSession* session, std::uint64_t length, const char16_t* hint,
                        std::uint32_t shuffleLevel, std::uint64_t savedTime);
+// Distributes 64 entropy bytes: salt from bytes 0..15, the three round counts
+// from the big-endian pairs at 16, 18 and 20 (masked into their ranges),
+// shortBlock bytes 0..30 from bytes 22..52. shortBlock byte 31 is not touched.
+void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES]);
+// gatherEntropy, then applyEntropy: fresh salt, round counts and padding for
+// one save. Cannot fail.
+void generateParameters(ContainerSession* session);
 // The block size the writer uses for a payload of plainSize bytes.
 std::uint32_t chooseBlockSize(std::uint64_t plainSize);
 // The shuffle level a save uses for a text of textBytes bytes: 8388608 over

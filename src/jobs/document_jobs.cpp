@@ -15,7 +15,7 @@
 #include "app/view_settings.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "dialogs/message_dialogs.h"

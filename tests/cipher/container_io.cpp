@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cipher/session_fixture.h"
 #include "support/test_support.h"
 

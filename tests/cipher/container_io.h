@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "container/container_header.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 struct OpenOutcome {
     ResultCode code = RESULT_OK;

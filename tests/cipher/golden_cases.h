@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 struct GoldenCase {
     std::string name;                 // file name in tests/data/containers

@@ -9,7 +9,7 @@
 #include "cipher/container_io.h"
 #include "cipher/container_writer.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cipher/session_fixture.h"
 #include "support/test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include "cipher/container_io.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cipher/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/fault_injection.h"

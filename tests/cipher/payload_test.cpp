@@ -12,7 +12,7 @@
 #include "cipher/container_io.h"
 #include "cipher/container_writer.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cipher/payload_faults.h"
 #include "cipher/session_fixture.h"
 #include "platform/byte_order.h"
@@ -529,21 +529,21 @@ TEST(AllocateBuffers, SizesAndShuffleBuffersAsAsked)
 {
     SessionPtr session = makeSession();
     EXPECT_EQ(allocateBuffers(session.get(), 0, true), RESULT_OK);
-    EXPECT_EQ(session->workBuffer, nullptr);
-    EXPECT_EQ(session->shuffleIndex, nullptr);
+    EXPECT_EQ(session->buffers.workBuffer, nullptr);
+    EXPECT_EQ(session->buffers.shuffleIndex, nullptr);
     EXPECT_EQ(allocateBuffers(session.get(), 100, false), RESULT_OK);
-    EXPECT_EQ(session->bufferSize, 100u);
-    EXPECT_NE(session->workBuffer, nullptr);
-    EXPECT_EQ(session->shuffleBuffer, nullptr);
-    EXPECT_EQ(session->shuffleIndex, nullptr);
+    EXPECT_EQ(session->buffers.bufferSize, 100u);
+    EXPECT_NE(session->buffers.workBuffer, nullptr);
+    EXPECT_EQ(session->buffers.shuffleBuffer, nullptr);
+    EXPECT_EQ(session->buffers.shuffleIndex, nullptr);
     // Asking again replaces the buffers; the old ones are released, not leaked.
     EXPECT_EQ(allocateBuffers(session.get(), 300, true), RESULT_OK);
-    EXPECT_EQ(session->bufferSize, 300u);
-    EXPECT_NE(session->shuffleBuffer, nullptr);
-    EXPECT_NE(session->shuffleIndex, nullptr);
+    EXPECT_EQ(session->buffers.bufferSize, 300u);
+    EXPECT_NE(session->buffers.shuffleBuffer, nullptr);
+    EXPECT_NE(session->buffers.shuffleIndex, nullptr);
     releaseBuffers(session.get());
-    EXPECT_EQ(session->workBuffer, nullptr);
-    EXPECT_EQ(session->bufferSize, 0u);
+    EXPECT_EQ(session->buffers.workBuffer, nullptr);
+    EXPECT_EQ(session->buffers.bufferSize, 0u);
     releaseBuffers(session.get());
 }
 
@@ -580,7 +580,7 @@ TEST_P(BuildShuffle, DrawsAPermutationAndAdvancesTheGeneratorByItsSteps)
     buildShuffle(session.get(), c.n);
     EXPECT_EQ(std::memcmp(&expected, &session->cipher, sizeof expected), 0) << "generator steps taken";
 
-    std::vector<std::uint32_t> index(session->shuffleIndex, session->shuffleIndex + c.n);
+    std::vector<std::uint32_t> index(session->buffers.shuffleIndex, session->buffers.shuffleIndex + c.n);
     std::vector<std::uint32_t> sorted = index;
     std::sort(sorted.begin(), sorted.end());
     for (std::uint32_t k = 0; k < c.n; ++k) {
@@ -617,7 +617,7 @@ TEST(BuildShuffle, SchemeZeroSwapTargetsStayBelow256)
     buildShuffle(session.get(), n);
     // The swap list is left in shuffleBuffer; its targets come from the low
     // 8 bits of a 256-entry generator.
-    std::set<std::uint32_t> targets(session->shuffleBuffer, session->shuffleBuffer + n);
+    std::set<std::uint32_t> targets(session->buffers.shuffleBuffer, session->buffers.shuffleBuffer + n);
     EXPECT_LE(*targets.rbegin(), 255u);
 }
 

@@ -21,7 +21,7 @@
 #include "cipher/container_io.h"
 #include "cipher/container_writer.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cipher/payload_faults.h"
 #include "cipher/session_fixture.h"
 #include "container/container_header.h"

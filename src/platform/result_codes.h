@@ -28,7 +28,7 @@ inline constexpr ResultCode RESULT_ASK_SAVE = 44;
 inline constexpr ResultCode RESULT_NOT_TEXT = 45;
 
 struct ResultText {
-    const char16_t* title;    // null for RESULT_ASK_SAVE: the caller shows the program's name
+    const char16_t* title;  // null for RESULT_ASK_SAVE: the caller shows the program's name
     const char16_t* message;
 };
 

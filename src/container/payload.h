@@ -1,35 +1,32 @@
 #pragma once
-// Cutting the payload into blocks, enciphering, shuffling, checksumming and
-// writing them with the trailer, and reading them back with every check.
+// Cutting the payload into blocks, framing and writing them (through the
+// cipher's block transform) with the trailer, and reading them back with
+// every check.
 #include <cstdint>
 
-#include "jobs/result_codes.h"
+#include "cipher/block_transform.h"
+#include "platform/result_codes.h"
 
 struct ContainerSession;
 
 inline constexpr std::uint32_t BLOCK_HEADER_SIZE = 8;
 inline constexpr std::uint32_t PAYLOAD_TRAILER_SIZE = 16;
 
-// Allocates the block buffers of size bytes (shuffleBuffer and the size-entry
+// allocateBlockBuffers for the session's buffers, storing a failure in the
+// session: allocates the block buffers of size bytes (shuffleBuffer and the size-entry
 // shuffleIndex only withShuffle), releasing any earlier ones first. Failures
 // give RESULT_OUT_OF_MEMORY and leave what was allocated for releaseBuffers.
 ResultCode allocateBuffers(ContainerSession* session, std::uint32_t size, bool withShuffle);
 // Wipes and frees whatever allocateBuffers allocated (sizes from bufferSize),
 // marks the buffers absent and sets bufferSize to 0. Safe to call again.
 void releaseBuffers(ContainerSession* session);
-// Fills shuffleIndex[0..n-1] with a permutation drawn from the shuffle generator.
+// Fills shuffleIndex[0..n-1] with a permutation drawn from the shuffle
+// generator, as the header's scheme and shuffle level ask.
 void buildShuffle(ContainerSession* session, std::uint32_t n);
-// How many threads a transform may use: 1 runs everything on the caller's
-// thread; 2 draws the permutation of each shuffled block of PARALLEL_BLOCK_MIN
-// bytes or more on the caller's thread while a helper thread runs the key
-// generator, the checksum, the reads or writes and the permutation's gather or
-// scatter for it (a block whose helper cannot be started runs on one thread).
-// 0 restores the default: 2 unless the machine has a single processor. The
-// output is the same either way.
-void setPayloadThreads(unsigned count);
-// The shortest block transformed on two threads.
-inline constexpr std::uint32_t PARALLEL_BLOCK_MIN = 1u << 18;
-unsigned payloadThreads();
+// Whether a block of length bytes may stand where expected bytes remain to be
+// read in a container of the given generation: exactly in the current
+// generation; older writers also cut blocks short.
+bool acceptBlockLength(std::uint32_t generation, std::uint32_t length, std::uint32_t expected);
 // Writes header (with its checksum), blocks and trailer of text to
 // session->targetFile after setupKey. text holds plainSize bytes, or for a short
 // text the count in shortBlock byte 31 (may be null when that is 0).

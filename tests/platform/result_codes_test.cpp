@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 namespace {
 
