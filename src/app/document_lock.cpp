@@ -16,6 +16,7 @@
 #include "dialogs/password_dialogs.h"
 #include "jobs/document_jobs.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -41,11 +42,6 @@ using RegisterSessionFunction = BOOL(WINAPI*)(HWND window, DWORD flags);
 using UnregisterSessionFunction = BOOL(WINAPI*)(HWND window);
 
 DWORD minuteMs = REAL_MINUTE_MS;
-
-const char16_t* Text16(const wchar_t* text)
-{
-    return reinterpret_cast<const char16_t*>(text);
-}
 
 bool ProtectionAvailable(const AppState* app)
 {
@@ -268,7 +264,7 @@ ResultCode AskDocumentPassword(AppState* app, LockSecrets* typed, bool* accepted
     if (UnprotectPasswords(app) == 0) {
         return RESULT_MEMORY_PROTECT_FAILED;
     }
-    deriveLockSecrets(Text16(app->passwordEntry.password), lock.passwordSetup, typed);
+    deriveLockSecrets(text16(app->passwordEntry.password), lock.passwordSetup, typed);
     wipeObject(app->passwordEntry);
     ProtectRememberedPassword(app);
     if (!lockChecksEqual(typed->check, lock.secrets.check)) {
@@ -310,7 +306,7 @@ bool SecretsOfRememberedPassword(AppState* app, LockSecrets* secrets)
     if (UnprotectPasswords(app) == 0) {
         return false;
     }
-    deriveLockSecrets(Text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
+    deriveLockSecrets(text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
     ProtectRememberedPassword(app);
     return lockChecksEqual(secrets->check, app->documentLock.secrets.check);
 }
@@ -478,7 +474,7 @@ void PrepareDocumentLock(AppState* app, const wchar_t* password, const wchar_t* 
     wipeObject(lock.secrets);
     lock.keyProtected = 0;
     drawLockKeySetup(&lock.passwordSetup);
-    deriveLockSecrets(Text16(password), lock.passwordSetup, &lock.secrets);
+    deriveLockSecrets(text16(password), lock.passwordSetup, &lock.secrets);
     wipeObject(lock.hint);
     for (std::size_t k = 0; k + 1 < LOCK_HINT_CAPACITY && hint[k] != L'\0'; ++k) {
         lock.hint[k] = hint[k];

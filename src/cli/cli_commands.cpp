@@ -66,7 +66,7 @@ std::function<std::uint64_t()> writingProgress(const FileReplacement* output)
 
 // The save pipeline of the editor, writing a stream to standard output
 // (which cannot be read back); a file goes through saveContainerInto instead.
-ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, const char16_t* hint,
+ResultCode encryptToStream(ContainerSession* session, const LockedBuffer& text, const char16_t* hint,
                            const PasswordRecord& password, bool* closedPipe)
 {
     const std::uint64_t length = text.size();
@@ -111,17 +111,17 @@ int runEncrypt(const CommandLine& line)
         return status;
     }
     const std::string name = line.input == "-" ? std::string("standard input") : line.input;
-    SecureBuffer text;
+    LockedBuffer text;
     if (line.fromUtf16) {
-        SecureBuffer wide;
+        LockedBuffer wide;
         // UTF-16 takes at most twice the bytes of the UTF-8 it becomes (ASCII).
-        if (const int status = readWholeInput(line.input, 2 * TEXT_SIZE_LIMIT + 2, &wide); status != 0) {
+        if (const int status = readWholeInput(line.input, 2 * OPEN_SIZE_LIMIT + 2, &wide); status != 0) {
             return status;
         }
         if (const int status = utf16InputToUtf8(&wide, name, &text); status != 0) {
             return status;
         }
-    } else if (const int status = readWholeInput(line.input, TEXT_SIZE_LIMIT, &text); status != 0) {
+    } else if (const int status = readWholeInput(line.input, OPEN_SIZE_LIMIT, &text); status != 0) {
         return status;
     }
     LockedRecord<PasswordRecord> password;
@@ -181,8 +181,8 @@ int runDecrypt(const CommandLine& line)
     if (const int status = readDocument(input, line.password, "decrypting", &document); status != 0) {
         return status;
     }
-    SecureBuffer converted;
-    const SecureBuffer* text = &document.stored;
+    LockedBuffer converted;
+    const LockedBuffer* text = &document.stored;
     if (!line.raw && isWideEntry(document.header)) {
         if (!wideTextToUtf8(&document.stored, &converted)) {
             return reportResult(RESULT_OUT_OF_MEMORY, input.name());
@@ -218,8 +218,8 @@ int runPasswd(const CommandLine& line)
         return status;
     }
     // The editor stores text as UTF-8; a UTF-16 entry is converted as a save would.
-    SecureBuffer converted;
-    SecureBuffer* text = &document.stored;
+    LockedBuffer converted;
+    LockedBuffer* text = &document.stored;
     if (isWideEntry(document.header)) {
         if (!wideTextToUtf8(&document.stored, &converted)) {
             return reportResult(RESULT_OUT_OF_MEMORY, input.name());

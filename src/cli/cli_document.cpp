@@ -17,15 +17,8 @@
 #include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
+#include "text/loaded_text.h"
 #include "text/text_encoding.h"
-
-bool withinOpenLimits(const ContainerHeader& header)
-{
-    if (header.plainSizeHigh != 0 || header.plainSizeLow > TEXT_SIZE_LIMIT) {
-        return false;
-    }
-    return withinMemoryLimit(header);
-}
 
 std::string systemReason(ResultCode code, const std::string& name)
 {
@@ -86,19 +79,23 @@ std::u16string hintForNewPassword(const CommandLine& line, const std::u16string&
     return hint;
 }
 
-bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
+bool wideTextToUtf8(LockedBuffer* stored, LockedBuffer* out)
 {
     const std::size_t bytes = stored->size();
     const std::size_t units = bytes / 2;
-    // The two spare zero bytes behind the data terminate the last unit.
-    terminateUtf16(stored->data(), bytes);
+    // The editor's reading of the entry: terminated by the two spare zero
+    // bytes behind the data, every half pair repaired, NUL units kept.
+    LockedBuffer unused;
+    const char16_t* repaired = nullptr;
+    if (loadedBytesToText(stored, bytes, LOADED_CONTAINER_UTF16, &unused, &repaired) != RESULT_OK) {
+        return false;
+    }
     if (!out->reserve(4 * units + 1)) {
         return false;
     }
     auto* text = reinterpret_cast<char16_t*>(stored->data());
     std::size_t position = 0;
     for (;;) {
-        repairSurrogates(text + position);
         std::size_t length = 0;
         while (position + length < units && text[position + length] != 0) {
             ++length;
@@ -116,7 +113,7 @@ bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
     return true;
 }
 
-int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer* out)
+int utf16InputToUtf8(LockedBuffer* input, const std::string& name, LockedBuffer* out)
 {
     std::uint8_t* bytes = input->data();
     std::size_t count = input->size();
@@ -153,7 +150,7 @@ int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer*
     }
     const std::size_t written = encodeUtf8(text, out->data());
     out->resize(written - 1);
-    if (out->size() > TEXT_SIZE_LIMIT) {
+    if (out->size() > OPEN_SIZE_LIMIT) {
         return reportResult(RESULT_LIMIT_EXCEEDED, name);
     }
     return 0;

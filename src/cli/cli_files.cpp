@@ -224,7 +224,7 @@ int reportSaveFailure(const ContainerSession& session, ResultCode code, const st
     return reportWithReason(code, name, session.saveSystemError);
 }
 
-int readWholeInput(const std::string& path, std::size_t limit, SecureBuffer* out)
+int readWholeInput(const std::string& path, std::size_t limit, LockedBuffer* out)
 {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? std::string("standard input") : path;

@@ -19,7 +19,7 @@ inline constexpr int EXIT_CLOSED_PIPE = 141;
 // Reads the whole of path ("-" is standard input) into *out. More than limit
 // bytes give RESULT_LIMIT_EXCEEDED. Returns 0 or the exit status, after
 // printing the reason.
-int readWholeInput(const std::string& path, std::size_t limit, SecureBuffer* out);
+int readWholeInput(const std::string& path, std::size_t limit, LockedBuffer* out);
 
 // The core's form of a path: its exact UTF-16 image (platform/system_path.h).
 // False, after printing why, for a name this system cannot take exactly

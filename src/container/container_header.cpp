@@ -325,6 +325,14 @@ void initHeaderForSave(ContainerSession* session, std::uint64_t length, const ch
     }
 }
 
+bool withinOpenLimits(const ContainerHeader& header)
+{
+    if (header.plainSizeHigh != 0 || header.plainSizeLow > OPEN_SIZE_LIMIT) {
+        return false;
+    }
+    return withinMemoryLimit(header);
+}
+
 void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES])
 {
     ContainerHeader& header = session->header;
@@ -400,8 +408,11 @@ bool hasWideEntryName(const ContainerHeader& header)
 OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer)
 {
     const std::uint32_t limit = cappedPlainSize(header);
-    const std::uint32_t unit = isTextContainer && hasWideEntryName(header) ? 2 : 1;
-    return OpenBufferSize{unit, limit - limit % unit};
+    const bool wide = isTextContainer && hasWideEntryName(header);
+    const std::uint32_t unit = wide ? 2 : 1;
+    const LoadedSource source =
+        !isTextContainer ? LOADED_CONTAINER_BYTES : (wide ? LOADED_CONTAINER_UTF16 : LOADED_CONTAINER_UTF8);
+    return OpenBufferSize{unit, limit - limit % unit, source};
 }
 
 std::uint32_t openedTextLength(const ContainerHeader& header, std::uint32_t capacity)

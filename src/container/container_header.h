@@ -6,6 +6,7 @@
 
 #include "cipher/entropy.h"
 #include "platform/result_codes.h"
+#include "text/loaded_text.h"
 
 struct ContainerSession;
 
@@ -93,6 +94,13 @@ std::uint32_t chooseShuffleLevel(std::uint64_t textBytes);
 // rounded, is at most 1024: the work and memory an open may ask for.
 bool withinMemoryLimit(const ContainerHeader& header);
 
+// The largest text the editor and vtxt open: 128 MiB. A container whose text
+// is larger is refused before any password is asked for.
+inline constexpr std::uint32_t OPEN_SIZE_LIMIT = 0x8000000;
+// The test before a container is opened: plainSize at most OPEN_SIZE_LIMIT,
+// and withinMemoryLimit.
+bool withinOpenLimits(const ContainerHeader& header);
+
 // The largest text an open takes from a container: 1 GiB less one byte.
 inline constexpr std::uint32_t OPEN_TEXT_CAP = 0x3FFFFFFF;
 // plainSize capped at OPEN_TEXT_CAP (any nonzero high half gives the cap).
@@ -104,10 +112,12 @@ bool hasWideEntryName(const ContainerHeader& header);
 // How an open sizes the buffer for the deciphered bytes of a container whose
 // header was read: unit 2 for a text container whose entry holds UTF-16, else
 // 1; capacity the capped plainSize rounded down to a multiple of the unit. The
-// buffer is allocated with capacity and two spare zero bytes.
+// buffer is allocated with capacity and two spare zero bytes; source tells
+// loadedBytesToText how to read what it holds.
 struct OpenBufferSize {
     std::uint32_t unit;
     std::uint32_t capacity;
+    LoadedSource source;
 };
 OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer);
 // The bytes of text in that buffer after decryption, which leaves a short

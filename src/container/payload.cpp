@@ -133,12 +133,6 @@ bool decipherBeside(ContainerSession* session, BlockHelper* helper, std::uint32_
     return true;
 }
 
-// The length of the next block when left bytes of the payload remain.
-std::uint32_t nextBlockLength(const ContainerHeader& header, std::uint64_t left)
-{
-    return static_cast<std::uint32_t>(left < header.blockSize ? left : header.blockSize);
-}
-
 ShuffleScheme shuffleSchemeOf(const ContainerHeader& header)
 {
     return {header.cipherScheme, header.shuffleLevel};
@@ -177,8 +171,7 @@ ResultCode writeTrailer(ContainerSession* session)
 ResultCode judgeTrailer(ContainerSession* session, const std::uint8_t* trailer, std::uint32_t got, bool strict)
 {
     const std::uint32_t sumPlain = loadLe32(trailer + 4);
-    const bool intact = got == PAYLOAD_TRAILER_SIZE && rotr32(loadLe32(trailer + 8), 1) == sumPlain &&
-                        ~loadLe32(trailer + 12) == sumPlain;
+    const bool intact = got == PAYLOAD_TRAILER_SIZE && trailerCopiesAgree(trailer);
     if (sumPlain == session->cipher.plainSum) {
         return (strict && !intact) ? fail(session, RESULT_CHECKSUM_FAILED) : session->result;
     }
@@ -411,6 +404,17 @@ ResultCode decryptBlocks(ContainerSession* session, std::uint8_t* destination, s
 }
 
 }  // namespace
+
+std::uint32_t nextBlockLength(const ContainerHeader& header, std::uint64_t left)
+{
+    return static_cast<std::uint32_t>(left < header.blockSize ? left : header.blockSize);
+}
+
+bool trailerCopiesAgree(const std::uint8_t trailer[PAYLOAD_TRAILER_SIZE])
+{
+    const std::uint32_t sumPlain = loadLe32(trailer + 4);
+    return rotr32(loadLe32(trailer + 8), 1) == sumPlain && ~loadLe32(trailer + 12) == sumPlain;
+}
 
 bool acceptBlockLength(std::uint32_t generation, std::uint32_t length, std::uint32_t expected)
 {

@@ -7,6 +7,7 @@
 #include "cipher/block_transform.h"
 #include "platform/result_codes.h"
 
+struct ContainerHeader;
 struct ContainerSession;
 
 inline constexpr std::uint32_t BLOCK_HEADER_SIZE = 8;
@@ -23,6 +24,10 @@ void releaseBuffers(ContainerSession* session);
 // Fills shuffleIndex[0..n-1] with a permutation drawn from the shuffle
 // generator, as the header's scheme and shuffle level ask.
 void buildShuffle(ContainerSession* session, std::uint32_t n);
+// The length of the next block when left bytes of the payload remain.
+std::uint32_t nextBlockLength(const ContainerHeader& header, std::uint64_t left);
+// Whether the two spare copies of the sum in a whole trailer agree with it.
+bool trailerCopiesAgree(const std::uint8_t trailer[PAYLOAD_TRAILER_SIZE]);
 // Whether a block of length bytes may stand where expected bytes remain to be
 // read in a container of the given generation: exactly in the current
 // generation; older writers also cut blocks short.

@@ -20,9 +20,12 @@
 #include "container/container_session.h"
 #include "dialogs/message_dialogs.h"
 #include "dialogs/password_dialogs.h"
+#include "platform/locked_memory.h"
 #include "platform/platform.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
+#include "text/loaded_text.h"
 #include "text/text_encoding.h"
 
 namespace {
@@ -53,8 +56,6 @@ std::uint32_t makeJobToken(const AppState* app)
 
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
-// Every text buffer carries two spare zero bytes, so any decoding ends terminated.
-constexpr std::size_t SPARE_BYTES = 2;
 
 // The notice after a plain file was loaded in part: the bytes loaded, the file's size.
 constexpr const wchar_t* PARTIAL_LOAD_CAPTION = L"File Too Large";
@@ -67,57 +68,6 @@ constexpr std::size_t PARTIAL_LOAD_TEXT_CAPACITY = 256;
 constexpr const wchar_t* HARD_LINKS_TEXT =
     L"The file cannot be saved: it has other names (hard links), which would keep the old text and password. "
     L"Save it under a new name with Save As.";
-
-const char16_t* Text16(const wchar_t* text)
-{
-    return reinterpret_cast<const char16_t*>(text);
-}
-
-std::uint32_t CappedSize(std::uint64_t size)
-{
-    return size > OPEN_TEXT_CAP ? OPEN_TEXT_CAP : static_cast<std::uint32_t>(size);
-}
-
-// A zero-filled heap buffer that is wiped before it is freed, on every path.
-class WipedBuffer {
-public:
-    WipedBuffer() = default;
-    ~WipedBuffer()
-    {
-        release();
-    }
-    WipedBuffer(const WipedBuffer&) = delete;
-    WipedBuffer& operator=(const WipedBuffer&) = delete;
-
-    bool allocate(std::size_t size)
-    {
-        release();
-        bytes_ = static_cast<std::uint8_t*>(std::calloc(size, 1));
-        size_ = bytes_ != nullptr ? size : 0;
-        return bytes_ != nullptr;
-    }
-    void release()
-    {
-        if (bytes_ != nullptr) {
-            secureWipe(bytes_, size_);
-            std::free(bytes_);
-        }
-        bytes_ = nullptr;
-        size_ = 0;
-    }
-    std::uint8_t* bytes() const
-    {
-        return bytes_;
-    }
-    char16_t* units() const
-    {
-        return reinterpret_cast<char16_t*>(bytes_);
-    }
-
-private:
-    std::uint8_t* bytes_ = nullptr;
-    std::size_t size_ = 0;
-};
 
 // Hands the text to the edit control. False when the control refused it (it
 // could not make room) or did not take it whole: such a text must never be
@@ -156,84 +106,32 @@ void RememberEnteredPassword(AppState* app)
     PrepareDocumentLock(app, app->passwordEntry.password, app->passwordEntry.hint);
 }
 
-// Turns n bytes of unknown encoding in raw (n + 2 bytes, zero-filled) into
-// text: raw itself for UTF-16 and empty input, converted for 8-bit text. With
-// expandBreaks, bare LF becomes CR LF. Null text means RESULT_NOT_TEXT or
-// RESULT_OUT_OF_MEMORY as code says.
-const char16_t* DecodeUnknownText(WipedBuffer& raw, std::size_t n, bool expandBreaks, WipedBuffer& converted,
-                                  ResultCode* code)
-{
-    switch (detectEncoding(raw.bytes(), n)) {
-        case TEXT_EMPTY:
-            return raw.units();
-        case TEXT_BYTES: {
-            const std::size_t units = expandBreaks ? n + countBareLineFeeds(raw.bytes(), n) : n;
-            if (!converted.allocate(units * 2 + SPARE_BYTES)) {
-                *code = RESULT_OUT_OF_MEMORY;
-                return nullptr;
-            }
-            if (expandBreaks) {
-                expandLineBreaks(raw.bytes(), n, converted.units());
-            } else {
-                decodeUtf8(raw.bytes(), n, converted.units());
-            }
-            return converted.units();
-        }
-        case TEXT_UTF16BE:
-            swapByteOrder(raw.bytes(), n);
-            [[fallthrough]];
-        case TEXT_UTF16LE:
-            terminateUtf16(raw.bytes(), n);
-            repairSurrogates(raw.units());
-            return raw.units();
-        default:
-            *code = RESULT_NOT_TEXT;
-            return nullptr;
-    }
-}
-
 // The deciphering part of the open job, between unprotecting and protecting
 // the passwords. Loads the text and the document state on success.
-ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capacity, bool isTextContainer,
-                         std::uint32_t unit)
+ResultCode OpenEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSize& size, bool isTextContainer)
 {
     ContainerSession* session = &app->containerSession;
-    if (openContainer(session, Text16(app->requestedPath)) != RESULT_OK) {
+    if (openContainer(session, text16(app->requestedPath)) != RESULT_OK) {
         return session->result;
     }
     if (!withinMemoryLimit(session->header)) {
         return RESULT_LIMIT_EXCEEDED;
     }
-    if (setupKey(session, Text16(app->passwordEntry.password)) != RESULT_OK) {
+    if (setupKey(session, text16(app->passwordEntry.password)) != RESULT_OK) {
         return session->result;
     }
-    decryptPayload(session, buffer.bytes(), capacity);
+    decryptPayload(session, buffer.data(), size.capacity);
     teardownSession(session);
     if (session->result != RESULT_OK) {
         return session->result;
     }
-    const std::uint32_t plainSize = CappedSize(headerPlainSize(session->header));
-    const std::size_t textLength = openedTextLength(session->header, capacity);
+    const std::uint32_t plainSize = cappedPlainSize(session->header);
+    const std::size_t textLength = openedTextLength(session->header, size.capacity);
 
-    WipedBuffer converted;
+    LockedBuffer converted;
     const char16_t* text = nullptr;
-    ResultCode code = RESULT_OK;
-    if (!isTextContainer) {
-        text = DecodeUnknownText(buffer, textLength, false, converted, &code);
-    } else if (textLength == 0) {
-        text = buffer.units();
-    } else if (unit == 1) {
-        if (!converted.allocate(textLength * 2 + SPARE_BYTES)) {
-            return RESULT_OUT_OF_MEMORY;
-        }
-        decodeUtf8(buffer.bytes(), textLength, converted.units());
-        text = converted.units();
-    } else {
-        terminateUtf16(buffer.bytes(), textLength);
-        repairSurrogates(buffer.units());
-        text = buffer.units();
-    }
-    if (text == nullptr) {
+    if (const ResultCode code = loadedBytesToText(&buffer, textLength, size.source, &converted, &text);
+        code != RESULT_OK) {
         return code;
     }
     if (!SendText(app, text)) {
@@ -268,19 +166,18 @@ ResultCode ReadPlainFile(AppState* app, FileHandle file)
         return RESULT_OPEN_FAILED;
     }
     const std::uint32_t n = size >= PLAIN_READ_LIMIT ? PLAIN_READ_LIMIT : static_cast<std::uint32_t>(size);
-    WipedBuffer raw;
-    if (!raw.allocate(std::size_t{n} + SPARE_BYTES)) {
+    LockedBuffer raw;
+    if (!raw.allocate(n)) {
         return RESULT_OUT_OF_MEMORY;
     }
     // Bytes that were not read stay zero; the count read is not needed.
     std::uint32_t got = 0;
-    if (!readFile(file, raw.bytes(), n, &got)) {
+    if (!readFile(file, raw.data(), n, &got)) {
         return RESULT_READ_FAILED;
     }
-    WipedBuffer converted;
-    ResultCode code = RESULT_OK;
-    const char16_t* text = DecodeUnknownText(raw, n, true, converted, &code);
-    if (text == nullptr) {
+    LockedBuffer converted;
+    const char16_t* text = nullptr;
+    if (const ResultCode code = loadedBytesToText(&raw, n, LOADED_PLAIN_FILE, &converted, &text); code != RESULT_OK) {
         return code;
     }
     if (!SendText(app, text)) {
@@ -346,7 +243,7 @@ void ShowJobFailure(AppState* app, ResultCode code)
     ResultText text{};
     if (code == RESULT_SAVE_FAILED && saveRefusedForHardLinks(&app->containerSession) &&
         LookupResultText(code, &text)) {
-        ShowMessageText(app->mainWindow, reinterpret_cast<const wchar_t*>(text.title), HARD_LINKS_TEXT);
+        ShowMessageText(app->mainWindow, wideText(text.title), HARD_LINKS_TEXT);
         return;
     }
     ShowResultCode(app->mainWindow, code);
@@ -439,14 +336,12 @@ unsigned __stdcall openEncryptedJob(void* argument)
 {
     auto* app = static_cast<AppState*>(argument);
     ContainerSession* session = &app->containerSession;
-    const bool isTextContainer = equalsIgnoreCase(fileExtension(Text16(app->requestedPath)), u"vtxt");
+    const bool isTextContainer = equalsIgnoreCase(fileExtension(text16(app->requestedPath)), u"vtxt");
     const OpenBufferSize size = sizeOpenBuffer(session->header, isTextContainer);
-    const std::uint32_t unit = size.unit;
-    const std::uint32_t capacity = size.capacity;
 
     ResultCode code = RESULT_OK;
-    WipedBuffer buffer;
-    if (!buffer.allocate(std::size_t{capacity} + SPARE_BYTES)) {
+    LockedBuffer buffer;
+    if (!buffer.allocate(size.capacity)) {
         teardownSession(session);
         ReportDone(app, RESULT_OUT_OF_MEMORY);
         return 0;
@@ -454,7 +349,7 @@ unsigned __stdcall openEncryptedJob(void* argument)
     if (UnprotectPasswords(app) == 0) {
         code = RESULT_MEMORY_PROTECT_FAILED;
     } else {
-        code = OpenEncrypted(app, buffer, capacity, isTextContainer, unit);
+        code = OpenEncrypted(app, buffer, size, isTextContainer);
         ProtectRememberedPassword(app);
     }
     teardownSession(session);
@@ -471,25 +366,25 @@ unsigned __stdcall saveJob(void* argument)
     ResultCode code = RESULT_OK;
     {
         const auto count = static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow));
-        WipedBuffer wide;
-        WipedBuffer utf8;
-        if (!wide.allocate(2 * count + SPARE_BYTES) || !utf8.allocate(4 * count + 1)) {
+        LockedBuffer wide;
+        LockedBuffer utf8;
+        if (!wide.allocate(2 * (count + 1)) || !utf8.allocate(4 * count + 1)) {
             teardownSession(session);
             code = RESULT_OUT_OF_MEMORY;
         } else {
-            SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.bytes()));
-            const std::size_t bytes = encodeUtf8(wide.units(), utf8.bytes());
+            SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.data()));
+            const std::size_t bytes = encodeUtf8(wide.units(), utf8.data());
             const std::uint32_t level = chooseShuffleLevel(bytes - 1);
             if (UnprotectPasswords(app) == 0) {
                 code = RESULT_MEMORY_PROTECT_FAILED;
             } else {
                 if (app->quickSave != 0) {
-                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->documentPath),
-                                         Text16(app->rememberedPassword.password), Text16(app->rememberedPassword.hint),
+                    code = saveContainer(session, utf8.data(), bytes - 1, text16(app->documentPath),
+                                         text16(app->rememberedPassword.password), text16(app->rememberedPassword.hint),
                                          level);
                 } else {
-                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->requestedPath),
-                                         Text16(app->passwordEntry.password), Text16(app->passwordEntry.hint), level);
+                    code = saveContainer(session, utf8.data(), bytes - 1, text16(app->requestedPath),
+                                         text16(app->passwordEntry.password), text16(app->passwordEntry.hint), level);
                     if (code == RESULT_OK) {
                         CopyPath(app->documentPath, app->requestedPath);
                         RememberEnteredPassword(app);
@@ -497,7 +392,7 @@ unsigned __stdcall saveJob(void* argument)
                 }
                 if (code == RESULT_OK) {
                     app->documentIsContainer = 1;
-                    app->storedTextSize = static_cast<std::int32_t>(CappedSize(headerPlainSize(session->header)));
+                    app->storedTextSize = static_cast<std::int32_t>(cappedPlainSize(session->header));
                     if (app->storedTextSize < QUICK_SAVE_MIN_SIZE) {
                         wipeObject(app->rememberedPassword);
                     }
@@ -523,7 +418,7 @@ unsigned __stdcall openPlainJob(void* argument)
     app->partialLoadBytes = 0;
     app->partialFileBytes = 0;
     ResultCode code = RESULT_OPEN_FAILED;
-    const FileHandle file = openFileForRead(Text16(app->requestedPath));
+    const FileHandle file = openFileForRead(text16(app->requestedPath));
     if (file != INVALID_FILE) {
         code = ReadPlainFile(app, file);
         closeFile(file);

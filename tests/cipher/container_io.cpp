@@ -29,17 +29,11 @@ OpenOutcome openAndDecrypt(const std::string& path, const std::u16string& passwo
     return outcome;
 }
 
-std::uint32_t saveJobShuffleLevel(std::uint64_t byteCount)
-{
-    const std::uint64_t level = 8388608 / (byteCount + 1);
-    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(level, 7, 12800));
-}
-
 ResultCode saveText(const std::string& path, const std::vector<std::uint8_t>& text, const std::u16string& password,
                     const std::u16string& hint)
 {
     SessionPtr session = makeSession();
     const std::u16string path16 = toUtf16(path);
     return saveContainer(session.get(), text.data(), text.size(), path16.c_str(), password.c_str(), hint.c_str(),
-                         saveJobShuffleLevel(text.size()));
+                         chooseShuffleLevel(text.size()));
 }

@@ -22,4 +22,3 @@ OpenOutcome openAndDecrypt(const std::string& path, const std::u16string& passwo
 // saveContainer with the save job's shuffle level for the text's size.
 ResultCode saveText(const std::string& path, const std::vector<std::uint8_t>& text, const std::u16string& password,
                     const std::u16string& hint = u"");
-std::uint32_t saveJobShuffleLevel(std::uint64_t byteCount);
