@@ -1,11 +1,3 @@
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "cli/cli_document.h"
 
 #include <cstring>
@@ -16,6 +8,7 @@
 #include "cipher/key_setup.h"
 #include "container/payload.h"
 #include "container/container_session.h"
+#include "platform/platform.h"
 #include "platform/secure_wipe.h"
 #include "text/loaded_text.h"
 #include "text/text_encoding.h"
@@ -29,31 +22,18 @@ std::string systemReason(ResultCode code, const std::string& name)
         return "";
     }
     // The core says only that the open failed; asking the system again tells why.
-#ifdef _WIN32
-    const std::u16string wide = utf8ToUtf16(name);
-    const auto* path = reinterpret_cast<const wchar_t*>(wide.c_str());
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    std::u16string path;
+    if (!corePath(name, &path)) {
+        return "";
+    }
+    if (pathIsDirectory(path.c_str())) {
         return "it is a directory";
     }
-    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const FileHandle file = openFileBesideWriter(path.c_str());
+    if (file == INVALID_FILE) {
         return lastSystemError();
     }
-    CloseHandle(file);
-#else
-    const int file = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (file < 0) {
-        return lastSystemError();
-    }
-    struct stat status {};
-    const bool directory = fstat(file, &status) == 0 && S_ISDIR(status.st_mode);
-    close(file);
-    if (directory) {
-        return "it is a directory";
-    }
-#endif
+    closeFile(file);
     return "";
 }
 

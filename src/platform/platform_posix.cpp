@@ -226,6 +226,33 @@ bool deleteFile(const char16_t* path)
     return path != nullptr && systemPathOf(path, &name) && ::unlink(name.c_str()) == 0;
 }
 
+bool pathIsDirectory(const char16_t* path)
+{
+    std::string name;
+    struct stat info {};
+    return path != nullptr && systemPathOf(path, &name) && ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::uint64_t filePosition(FileHandle file)
+{
+    if (file == INVALID_FILE) {
+        return 0;
+    }
+    const off_t position = ::lseek(descriptorOf(file), 0, SEEK_CUR);
+    return position < 0 ? 0 : static_cast<std::uint64_t>(position);
+}
+
+FileHandle openTerminal(bool)
+{
+    const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    return terminal < 0 ? INVALID_FILE : terminal;
+}
+
+void deleteNativePath(const NativePathChar* path)
+{
+    ::unlink(path);
+}
+
 bool pathExists(const char16_t* path)
 {
     struct stat info;

@@ -260,6 +260,54 @@ bool deleteFile(const char16_t* path)
     return path != nullptr && !refusedPath(path) && DeleteFileW(wideText(path)) != FALSE;
 }
 
+bool pathIsDirectory(const char16_t* path)
+{
+    if (path == nullptr || refusedPath(path)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(wideText(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::uint64_t filePosition(FileHandle file)
+{
+    if (file == INVALID_FILE) {
+        return 0;
+    }
+    struct PositionInformation {
+        LARGE_INTEGER offset;
+    };
+    struct StatusBlock {
+        void* status;
+        ULONG_PTR information;
+    };
+    using QueryFunction = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    if (query == nullptr) {
+        return 0;
+    }
+    StatusBlock block{};
+    PositionInformation position{};
+    const int filePositionInformation = 14;
+    if (query(handleOf(file), &block, &position, sizeof position, filePositionInformation) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(position.offset.QuadPart);
+}
+
+FileHandle openTerminal(bool output)
+{
+    const HANDLE terminal = CreateFileW(output ? L"CONOUT$" : L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    return terminal == INVALID_HANDLE_VALUE ? INVALID_FILE : reinterpret_cast<FileHandle>(terminal);
+}
+
+void deleteNativePath(const NativePathChar* path)
+{
+    DeleteFileW(path);
+}
+
 bool pathExists(const char16_t* path)
 {
     return path != nullptr && !refusedPath(path) && GetFileAttributesW(wideText(path)) != INVALID_FILE_ATTRIBUTES;
