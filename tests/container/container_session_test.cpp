@@ -11,7 +11,6 @@
 #include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
-#include "platform/fault_injection.h"
 #include "support/test_support.h"
 
 namespace {

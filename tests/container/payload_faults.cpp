@@ -1,11 +1,11 @@
-#include "cipher/payload_faults.h"
+#include "container/payload_faults.h"
 
 #include <gtest/gtest.h>
 
-#include "cipher/container_io.h"
+#include "container/container_io.h"
 #include "cipher/key_setup.h"
 #include "container/payload.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "cipher/container_writer.h"
+#include "container/container_writer.h"
 #include "cipher/key_setup.h"
 #include "container/payload.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/platform.h"
 #include "support/test_support.h"

@@ -1,9 +1,9 @@
-#include "cipher/golden_cases.h"
+#include "container/golden_cases.h"
 
 #include <string>
 
 #include "cipher/checksum.h"
-#include "cipher/container_writer.h"
+#include "container/container_writer.h"
 #include "container/container_header.h"
 #include "platform/byte_order.h"
 #include "support/hex.h"

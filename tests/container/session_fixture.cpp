@@ -1,4 +1,4 @@
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 
 void SessionDeleter::operator()(ContainerSession* session) const
 {

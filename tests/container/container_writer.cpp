@@ -1,11 +1,11 @@
-#include "cipher/container_writer.h"
+#include "container/container_writer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "cipher/key_setup.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/byte_order.h"
 #include "support/legacy_writer.h"

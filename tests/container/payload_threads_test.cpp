@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "cipher/container_io.h"
-#include "cipher/container_writer.h"
+#include "container/container_io.h"
+#include "container/container_writer.h"
 #include "cipher/key_setup.h"
 #include "container/payload.h"
-#include "cipher/payload_faults.h"
-#include "cipher/session_fixture.h"
+#include "container/payload_faults.h"
+#include "container/session_fixture.h"
 #include "container/container_header.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"

@@ -1,10 +1,10 @@
-#include "cipher/container_io.h"
+#include "container/container_io.h"
 
 #include <algorithm>
 
 #include "cipher/key_setup.h"
 #include "container/payload.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "support/test_support.h"
 
 OpenOutcome openAndDecrypt(const std::string& path, const std::u16string& password, std::uint64_t capacityLimit)

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cipher/container_io.h"
-#include "cipher/golden_cases.h"
+#include "container/container_io.h"
+#include "container/golden_cases.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 

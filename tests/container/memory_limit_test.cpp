@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "container/container_header.h"
-#include "jobs/document_jobs.h"
+#include "container/container_header.h"
 
 namespace {
 

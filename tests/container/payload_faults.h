@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cipher/container_writer.h"
+#include "container/container_writer.h"
 
 // Opens path once to count its reads, then fails each of the last
 // payloadReads of them in turn (the payload's, after the header's): each open

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "cipher/golden_cases.h"
+#include "container/golden_cases.h"
 #include "support/test_support.h"
 
 int main(int argc, char** argv)
