@@ -178,8 +178,8 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
     secureWipe(lock.text, lock.textCapacity);
     TakeEditText(edit, lock.text, units);
     lock.textUnits = units;
-    drawLockKeySetup(&lock.textSetup);
-    applyLockKeystream(lock.secrets.key, lock.textSetup, lock.text, units * sizeof(wchar_t));
+    DrawLockKeySetup(&lock.textSetup);
+    ApplyLockKeystream(lock.secrets.key, lock.textSetup, lock.text, units * sizeof(wchar_t));
     return true;
 }
 
@@ -188,10 +188,10 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
 void PutLockedText(DocumentLock& lock, HWND edit, const std::uint8_t (&key)[LOCK_KEY_SIZE], bool keep)
 {
     const std::size_t bytes = lock.textUnits * sizeof(wchar_t);
-    applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+    ApplyLockKeystream(key, lock.textSetup, lock.text, bytes);
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lock.text));
     if (keep) {
-        applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+        ApplyLockKeystream(key, lock.textSetup, lock.text, bytes);
     } else {
         ReleaseLockedText(lock);
     }
@@ -264,10 +264,10 @@ ResultCode AskDocumentPassword(AppState* app, LockSecrets* typed, bool* accepted
     if (UnprotectPasswords(app) == 0) {
         return RESULT_MEMORY_PROTECT_FAILED;
     }
-    deriveLockSecrets(text16(app->passwordEntry.password), lock.passwordSetup, typed);
+    DeriveLockSecrets(text16(app->passwordEntry.password), lock.passwordSetup, typed);
     wipeObject(app->passwordEntry);
     ProtectRememberedPassword(app);
-    if (!lockChecksEqual(typed->check, lock.secrets.check)) {
+    if (!LockChecksEqual(typed->check, lock.secrets.check)) {
         return RESULT_WRONG_PASSWORD;
     }
     *accepted = true;
@@ -306,9 +306,9 @@ bool SecretsOfRememberedPassword(AppState* app, LockSecrets* secrets)
     if (UnprotectPasswords(app) == 0) {
         return false;
     }
-    deriveLockSecrets(text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
+    DeriveLockSecrets(text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
     ProtectRememberedPassword(app);
-    return lockChecksEqual(secrets->check, app->documentLock.secrets.check);
+    return LockChecksEqual(secrets->check, app->documentLock.secrets.check);
 }
 
 // The locked text, deciphered, goes into an edit control that is never shown,
@@ -473,8 +473,8 @@ void PrepareDocumentLock(AppState* app, const wchar_t* password, const wchar_t* 
     DocumentLock& lock = app->documentLock;
     wipeObject(lock.secrets);
     lock.keyProtected = 0;
-    drawLockKeySetup(&lock.passwordSetup);
-    deriveLockSecrets(text16(password), lock.passwordSetup, &lock.secrets);
+    DrawLockKeySetup(&lock.passwordSetup);
+    DeriveLockSecrets(text16(password), lock.passwordSetup, &lock.secrets);
     wipeObject(lock.hint);
     for (std::size_t k = 0; k + 1 < LOCK_HINT_CAPACITY && hint[k] != L'\0'; ++k) {
         lock.hint[k] = hint[k];

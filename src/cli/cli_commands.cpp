@@ -42,7 +42,7 @@ std::uint64_t containerSize(const ContainerHeader& header)
     return HEADER_SIZE + plain + BLOCK_HEADER_SIZE * blocks + PAYLOAD_TRAILER_SIZE;
 }
 
-const std::uint8_t NOTHING[1] = {0};
+constexpr std::uint8_t NOTHING[1] = {0};
 
 // The size of the container that a save of length bytes writes.
 std::uint64_t savedSize(std::uint64_t length)

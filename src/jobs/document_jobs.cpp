@@ -72,7 +72,7 @@ constexpr const wchar_t* HARD_LINKS_TEXT =
 // Hands the text to the edit control. False when the control refused it (it
 // could not make room) or did not take it whole: such a text must never be
 // taken for the file's.
-bool SendText(const AppState* app, const char16_t* text)
+bool sendText(const AppState* app, const char16_t* text)
 {
     const char16_t* shown = skipByteOrderMark(text);
     if (SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(shown)) == FALSE) {
@@ -82,23 +82,23 @@ bool SendText(const AppState* app, const char16_t* text)
     return static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow)) == length;
 }
 
-void ReportSynced(const AppState* app)
+void reportSynced(const AppState* app)
 {
     SendNotifyMessageW(app->mainWindow, WM_DOCUMENT_SYNCED, DOCUMENT_SYNCED_FLAG, 0);
 }
 
-void ReportDone(const AppState* app, ResultCode code)
+void reportDone(const AppState* app, ResultCode code)
 {
     SendNotifyMessageW(app->mainWindow, WM_JOB_DONE, app->jobToken, static_cast<LPARAM>(code));
 }
 
-void CopyPath(wchar_t (&target)[PATH_CAPACITY], const wchar_t (&source)[PATH_CAPACITY])
+void copyPath(wchar_t (&target)[PATH_CAPACITY], const wchar_t (&source)[PATH_CAPACITY])
 {
     std::memcpy(target, source, sizeof target);
 }
 
 // The typed password and hint become the document's.
-void RememberEnteredPassword(AppState* app)
+void rememberEnteredPassword(AppState* app)
 {
     wipeObject(app->rememberedPassword);
     std::memcpy(app->rememberedPassword.password, app->passwordEntry.password, sizeof app->passwordEntry.password);
@@ -108,7 +108,7 @@ void RememberEnteredPassword(AppState* app)
 
 // The deciphering part of the open job, between unprotecting and protecting
 // the passwords. Loads the text and the document state on success.
-ResultCode OpenEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSize& size, bool isTextContainer)
+ResultCode openEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSize& size, bool isTextContainer)
 {
     ContainerSession* session = &app->containerSession;
     if (openContainer(session, text16(app->requestedPath)) != RESULT_OK) {
@@ -134,12 +134,12 @@ ResultCode OpenEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSi
         code != RESULT_OK) {
         return code;
     }
-    if (!SendText(app, text)) {
+    if (!sendText(app, text)) {
         return RESULT_OUT_OF_MEMORY;
     }
 
-    CopyPath(app->documentPath, app->requestedPath);
-    RememberEnteredPassword(app);
+    copyPath(app->documentPath, app->requestedPath);
+    rememberEnteredPassword(app);
     if (isTextContainer) {
         app->documentIsContainer = 1;
         if ((session->header.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
@@ -155,11 +155,11 @@ ResultCode OpenEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSi
         app->storedTextSize = 0;
         wipeObject(app->rememberedPassword);
     }
-    ReportSynced(app);
+    reportSynced(app);
     return RESULT_OK;
 }
 
-ResultCode ReadPlainFile(AppState* app, FileHandle file)
+ResultCode readPlainFile(AppState* app, FileHandle file)
 {
     std::uint64_t size = 0;
     if (!fileSize(file, &size)) {
@@ -180,7 +180,7 @@ ResultCode ReadPlainFile(AppState* app, FileHandle file)
     if (const ResultCode code = loadedBytesToText(&raw, n, LOADED_PLAIN_FILE, &converted, &text); code != RESULT_OK) {
         return code;
     }
-    if (!SendText(app, text)) {
+    if (!sendText(app, text)) {
         return RESULT_OUT_OF_MEMORY;
     }
     app->documentIsContainer = 0;
@@ -195,13 +195,13 @@ ResultCode ReadPlainFile(AppState* app, FileHandle file)
         app->partialFileBytes = size;
         return RESULT_OK;
     }
-    CopyPath(app->documentPath, app->requestedPath);
-    ReportSynced(app);
+    copyPath(app->documentPath, app->requestedPath);
+    reportSynced(app);
     return RESULT_OK;
 }
 
 // Digits in groups of three, as "10,485,760".
-void FormatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
+void formatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
 {
     wchar_t digits[32];
     std::size_t count = 0;
@@ -221,12 +221,12 @@ void FormatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
 
 // The plain file just opened was cut to what the editor loads: the document
 // is new and changed, and the user learns how much of the file it holds.
-void ReportPartialLoad(AppState* app)
+void reportPartialLoad(AppState* app)
 {
     wchar_t loaded[32];
     wchar_t whole[32];
-    FormatCount(app->partialLoadBytes, loaded, std::size(loaded));
-    FormatCount(app->partialFileBytes, whole, std::size(whole));
+    formatCount(app->partialLoadBytes, loaded, std::size(loaded));
+    formatCount(app->partialFileBytes, whole, std::size(whole));
     app->partialLoadBytes = 0;
     app->partialFileBytes = 0;
     SendMessageW(app->editWindow, EM_SETMODIFY, TRUE, 0);
@@ -238,7 +238,7 @@ void ReportPartialLoad(AppState* app)
 
 // The failure under the title of its code; a save refused for hard links
 // says why in a text of its own.
-void ShowJobFailure(AppState* app, ResultCode code)
+void showJobFailure(AppState* app, ResultCode code)
 {
     ResultText text{};
     if (code == RESULT_SAVE_FAILED && saveRefusedForHardLinks(&app->containerSession) &&
@@ -252,7 +252,7 @@ void ShowJobFailure(AppState* app, ResultCode code)
 #ifdef TARNWICK_FAULT_INJECTION
 std::atomic<int> refusedJobThreads{0};
 
-bool JobThreadRefused()
+bool jobThreadRefused()
 {
     int left = refusedJobThreads.load();
     while (left > 0 && !refusedJobThreads.compare_exchange_weak(left, left - 1)) {
@@ -260,7 +260,7 @@ bool JobThreadRefused()
     return left > 0;
 }
 #else
-constexpr bool JobThreadRefused()
+constexpr bool jobThreadRefused()
 {
     return false;
 }
@@ -286,7 +286,7 @@ int startJob(AppState* app, JobProcedure job)
     }
     app->jobToken = makeJobToken(app);
     unsigned threadId = 0;
-    const std::uintptr_t thread = JobThreadRefused() ? 0 : _beginthreadex(nullptr, 0, job, app, 0, &threadId);
+    const std::uintptr_t thread = jobThreadRefused() ? 0 : _beginthreadex(nullptr, 0, job, app, 0, &threadId);
     if (thread == 0) {
         finishJob(app, RESULT_THREAD_FAILED);
         return 0;
@@ -319,12 +319,12 @@ void finishJob(AppState* app, ResultCode code)
         WipeEditSlack(app->editWindow);
     }
     if (code != RESULT_OK) {
-        ShowJobFailure(app, code);
+        showJobFailure(app, code);
         if (app->commandLineOpen != 0) {
             app->pendingCommand = PENDING_CLOSE;
         }
     } else if (app->partialFileBytes != 0) {
-        ReportPartialLoad(app);
+        reportPartialLoad(app);
     }
     app->commandLineOpen = 0;
     replayPendingCommand(app);
@@ -343,18 +343,18 @@ unsigned __stdcall openEncryptedJob(void* argument)
     LockedBuffer buffer;
     if (!buffer.allocate(size.capacity)) {
         teardownSession(session);
-        ReportDone(app, RESULT_OUT_OF_MEMORY);
+        reportDone(app, RESULT_OUT_OF_MEMORY);
         return 0;
     }
     if (UnprotectPasswords(app) == 0) {
         code = RESULT_MEMORY_PROTECT_FAILED;
     } else {
-        code = OpenEncrypted(app, buffer, size, isTextContainer);
+        code = openEncrypted(app, buffer, size, isTextContainer);
         ProtectRememberedPassword(app);
     }
     teardownSession(session);
     buffer.release();
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }
 
@@ -386,8 +386,8 @@ unsigned __stdcall saveJob(void* argument)
                     code = saveContainer(session, utf8.data(), bytes - 1, text16(app->requestedPath),
                                          text16(app->passwordEntry.password), text16(app->passwordEntry.hint), level);
                     if (code == RESULT_OK) {
-                        CopyPath(app->documentPath, app->requestedPath);
-                        RememberEnteredPassword(app);
+                        copyPath(app->documentPath, app->requestedPath);
+                        rememberEnteredPassword(app);
                     }
                 }
                 if (code == RESULT_OK) {
@@ -396,7 +396,7 @@ unsigned __stdcall saveJob(void* argument)
                     if (app->storedTextSize < QUICK_SAVE_MIN_SIZE) {
                         wipeObject(app->rememberedPassword);
                     }
-                    ReportSynced(app);
+                    reportSynced(app);
                 }
                 ProtectRememberedPassword(app);
             }
@@ -408,7 +408,7 @@ unsigned __stdcall saveJob(void* argument)
         app->commandLineOpen = 0;
     }
     SendMessageW(app->editWindow, EM_SETREADONLY, FALSE, 0);
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }
 
@@ -420,9 +420,9 @@ unsigned __stdcall openPlainJob(void* argument)
     ResultCode code = RESULT_OPEN_FAILED;
     const FileHandle file = openFileForRead(text16(app->requestedPath));
     if (file != INVALID_FILE) {
-        code = ReadPlainFile(app, file);
+        code = readPlainFile(app, file);
         closeFile(file);
     }
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }
