@@ -89,6 +89,30 @@ ResultCode encryptToStream(ContainerSession* session, const LockedBuffer& text, 
     return code;
 }
 
+// Opens line.input into *input and reads its document; with asUtf8 the text
+// of a UTF-16 entry is converted into *converted as the editor reads it.
+// *text is the text, in the document or in *converted. Returns 0 or the exit
+// status after printing the reason.
+int readInputText(const CommandLine& line, bool asUtf8, ContainerInput* input, OpenedDocument* document,
+                  LockedBuffer* converted, LockedBuffer** text)
+{
+    if (const int status = input->open(line.input); status != 0) {
+        return status;
+    }
+    if (const int status = readDocument(*input, line.password, "decrypting", document); status != 0) {
+        return status;
+    }
+    *text = &document->stored;
+    if (asUtf8 && hasWideEntryName(document->header)) {
+        if (!wideTextToUtf8(&document->stored, converted)) {
+            return reportResult(RESULT_OUT_OF_MEMORY, input->name());
+        }
+        document->stored.release();
+        *text = converted;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int runEncrypt(const CommandLine& line)
@@ -174,21 +198,11 @@ int runDecrypt(const CommandLine& line)
         return status;
     }
     ContainerInput input;
-    if (const int status = input.open(line.input); status != 0) {
-        return status;
-    }
     OpenedDocument document{};
-    if (const int status = readDocument(input, line.password, "decrypting", &document); status != 0) {
-        return status;
-    }
     LockedBuffer converted;
-    const LockedBuffer* text = &document.stored;
-    if (!line.raw && isWideEntry(document.header)) {
-        if (!wideTextToUtf8(&document.stored, &converted)) {
-            return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-        }
-        document.stored.release();
-        text = &converted;
+    LockedBuffer* text = nullptr;
+    if (const int status = readInputText(line, !line.raw, &input, &document, &converted, &text); status != 0) {
+        return status;
     }
     if (const int status = output.write(text->data(), text->size()); status != 0) {
         output.discard();
@@ -209,23 +223,13 @@ int runPasswd(const CommandLine& line)
     if (const int status = output.openInPlace(line.input, line.force); status != 0) {
         return status;
     }
-    ContainerInput input;
-    if (const int status = input.open(line.input); status != 0) {
-        return status;
-    }
-    OpenedDocument document{};
-    if (const int status = readDocument(input, line.password, "decrypting", &document); status != 0) {
-        return status;
-    }
     // The editor stores text as UTF-8; a UTF-16 entry is converted as a save would.
+    ContainerInput input;
+    OpenedDocument document{};
     LockedBuffer converted;
-    LockedBuffer* text = &document.stored;
-    if (isWideEntry(document.header)) {
-        if (!wideTextToUtf8(&document.stored, &converted)) {
-            return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-        }
-        document.stored.release();
-        text = &converted;
+    LockedBuffer* text = nullptr;
+    if (const int status = readInputText(line, true, &input, &document, &converted, &text); status != 0) {
+        return status;
     }
     const std::u16string hint = hintForNewPassword(line, newHint, document.header, input.name());
     LockedRecord<PasswordRecord> password;

@@ -9,12 +9,6 @@
 #include "cli/cli_memory.h"
 #include "container/container_header.h"
 
-// True when the entry holds UTF-16LE text ("vellic_w.txt", case-sensitive).
-inline bool isWideEntry(const ContainerHeader& header)
-{
-    return hasWideEntryName(header);
-}
-
 // The system's reason why a container operation on the file named name failed
 // with code, for the message: the last system error for a failed read, what
 // keeps the file from being opened for an open. Empty for other codes. Call it
