@@ -3,7 +3,6 @@
 #include "app/document_lock.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -15,6 +14,7 @@
 #include "dialogs/message_dialogs.h"
 #include "dialogs/password_dialogs.h"
 #include "jobs/document_jobs.h"
+#include "platform/locked_memory.h"
 #include "platform/secure_wipe.h"
 #include "platform/wide_text.h"
 #include "resources/resource.h"
@@ -80,10 +80,7 @@ void WipeKey(DocumentLock& lock)
 
 void ReleaseLockedText(DocumentLock& lock)
 {
-    if (lock.text != nullptr) {
-        secureWipe(lock.text, lock.textCapacity);
-        std::free(lock.text);
-    }
+    releaseLockedPages(lock.text, lock.textCapacity);
     lock.text = nullptr;
     lock.textUnits = 0;
     lock.textCapacity = 0;
@@ -167,7 +164,7 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
     const auto units = static_cast<std::size_t>(GetWindowTextLengthW(edit));
     const std::size_t capacity = (units + 1) * sizeof(wchar_t);
     if (lock.textCapacity < capacity) {
-        auto* fresh = static_cast<std::uint8_t*>(std::calloc(capacity, 1));
+        auto* fresh = static_cast<std::uint8_t*>(allocateLockedPages(capacity, nullptr));
         if (fresh == nullptr) {
             return false;
         }
