@@ -29,7 +29,7 @@
 
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "bench_support.h"
 #include "container/container_header.h"
 #include "container/container_session.h"

@@ -22,7 +22,7 @@
 #include "bench_support.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/platform.h"

@@ -10,10 +10,11 @@
 #include <system_error>
 
 #include "cipher/checksum.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
+#include "text/loaded_text.h"
 #include "text/text_encoding.h"
 
 namespace {
@@ -86,18 +87,48 @@ bool hasBareLineFeed(const char16_t* text, std::size_t length)
     return false;
 }
 
-// The UTF-16 steps shared by both chains: terminate, repair, and check that no
-// half pair is left.
-void finishWideText(std::uint8_t* buffer, std::size_t n, std::size_t capacityBytes)
+// Runs the open's conversion planned for the n bytes in buffer (capacity
+// bytes, zero past n) into a buffer of exactly the planned size, and checks
+// the text it gives: terminated within its buffer, no bare LF where breaks
+// are expanded, no half pair of surrogates, the mark skipped.
+void checkLoadedText(std::uint8_t* buffer, std::size_t n, std::size_t capacity, const LoadedTextPlan& plan)
 {
-    terminateUtf16(buffer, n);
-    auto* text = reinterpret_cast<char16_t*>(buffer);
-    repairSurrogates(text);
-    const std::size_t length = boundedLength(text, capacityBytes / 2);
-    FUZZ_CHECK(length <= n / 2);
-    FUZZ_CHECK(surrogatesPaired(text, length));
-    const char16_t* shown = skipByteOrderMark(text);
-    FUZZ_CHECK(shown == (text[0] == 0xFEFF ? text + 1 : text));
+    auto converted = plan.convertedBytes != 0 ? zeroed(plan.convertedBytes) : nullptr;
+    const LoadedText loaded = convertLoadedText(buffer, n, plan, converted.get());
+    switch (plan.kind) {
+        case TEXT_NOT_TEXT:
+            FUZZ_CHECK(n != 0 && loaded.text == nullptr);
+            return;
+        case TEXT_EMPTY:
+            FUZZ_CHECK(n == 0);
+            FUZZ_CHECK(boundedLength(loaded.text, 1) == 0);
+            return;
+        case TEXT_BYTES: {
+            const std::size_t capacityUnits = plan.convertedBytes / 2;
+            FUZZ_CHECK(loaded.text == reinterpret_cast<char16_t*>(converted.get()));
+            FUZZ_CHECK(loaded.units < capacityUnits);
+            FUZZ_CHECK(loaded.text[loaded.units] == 0);
+            // An embedded zero unit (from a zero byte or an overlong C0 80) ends
+            // the text the edit control sees; check what lies before it.
+            const std::size_t length = boundedLength(loaded.text, capacityUnits);
+            FUZZ_CHECK(length <= loaded.units);
+            FUZZ_CHECK(!plan.expandBreaks || !hasBareLineFeed(loaded.text, length));
+            FUZZ_CHECK(surrogatesPaired(loaded.text, length));
+            return;
+        }
+        case TEXT_UTF16LE:
+        case TEXT_UTF16BE: {
+            const char16_t* text = loaded.text;
+            FUZZ_CHECK(text == reinterpret_cast<char16_t*>(buffer));
+            const std::size_t length = boundedLength(text, capacity / 2);
+            FUZZ_CHECK(length <= n / 2);
+            FUZZ_CHECK(surrogatesPaired(text, length));
+            const char16_t* shown = skipByteOrderMark(text);
+            FUZZ_CHECK(shown == (text[0] == 0xFEFF ? text + 1 : text));
+            return;
+        }
+    }
+    fuzzFail("planLoadedText returned an unknown kind");
 }
 
 }  // namespace
@@ -296,40 +327,13 @@ void runPlainFileChain(const std::uint8_t* bytes, std::size_t n)
     if (n != 0) {
         std::memcpy(buffer.get(), bytes, n);
     }
-    const TextKind kind = detectEncoding(buffer.get(), n);
-    switch (kind) {
-        case TEXT_NOT_TEXT:
-            FUZZ_CHECK(n != 0);
-            return;
-        case TEXT_EMPTY:
-            FUZZ_CHECK(n == 0);
-            FUZZ_CHECK(boundedLength(reinterpret_cast<char16_t*>(buffer.get()), 1) == 0);
-            return;
-        case TEXT_BYTES: {
-            const std::size_t bare = countBareLineFeeds(buffer.get(), n);
-            FUZZ_CHECK(bare <= n);
-            const std::size_t outBytes = (n + bare) * 2 + 2;
-            auto out = zeroed(outBytes);
-            auto* text = reinterpret_cast<char16_t*>(out.get());
-            const std::size_t units = expandLineBreaks(buffer.get(), n, text);
-            FUZZ_CHECK(units <= n + bare);
-            FUZZ_CHECK(text[units] == 0);
-            // An embedded zero unit (from a zero byte or an overlong C0 80) ends
-            // the text the edit control sees; check what lies before it.
-            const std::size_t length = boundedLength(text, outBytes / 2);
-            FUZZ_CHECK(!hasBareLineFeed(text, length));
-            FUZZ_CHECK(surrogatesPaired(text, length));
-            return;
-        }
-        case TEXT_UTF16LE:
-            finishWideText(buffer.get(), n, capacity);
-            return;
-        case TEXT_UTF16BE:
-            swapByteOrder(buffer.get(), n);
-            finishWideText(buffer.get(), n, capacity);
-            return;
+    const LoadedTextPlan plan = planLoadedText(buffer.get(), n, LOADED_PLAIN_FILE);
+    if (plan.kind == TEXT_BYTES) {
+        const std::size_t bare = countBareLineFeeds(buffer.get(), n);
+        FUZZ_CHECK(bare <= n);
+        FUZZ_CHECK(plan.convertedBytes == (n + bare) * 2 + 2);
     }
-    fuzzFail("detectEncoding returned an unknown kind");
+    checkLoadedText(buffer.get(), n, capacity, plan);
 }
 
 void markWideEntry(ContainerHeader* header)
@@ -356,36 +360,5 @@ void runContainerTextChain(const std::uint8_t* bytes, std::size_t n, bool isText
     if (length != 0) {
         std::memcpy(buffer.get(), bytes, length);
     }
-    if (isTextContainer && length == 0) {
-        FUZZ_CHECK(boundedLength(reinterpret_cast<char16_t*>(buffer.get()), 1) == 0);
-        return;
-    }
-    TextKind kind = isTextContainer ? (unit == 2 ? TEXT_UTF16LE : TEXT_BYTES) : detectEncoding(buffer.get(), length);
-    switch (kind) {
-        case TEXT_NOT_TEXT:
-            FUZZ_CHECK(length != 0);
-            return;
-        case TEXT_EMPTY:
-            FUZZ_CHECK(length == 0);
-            return;
-        case TEXT_BYTES: {
-            const std::size_t outBytes = 2 * length + 2;
-            auto out = zeroed(outBytes);
-            auto* text = reinterpret_cast<char16_t*>(out.get());
-            const std::size_t units = decodeUtf8(buffer.get(), length, text);
-            FUZZ_CHECK(units <= length);
-            const std::size_t shown = boundedLength(text, outBytes / 2);
-            FUZZ_CHECK(shown <= units);
-            FUZZ_CHECK(surrogatesPaired(text, shown));
-            return;
-        }
-        case TEXT_UTF16LE:
-            finishWideText(buffer.get(), length, capacity);
-            return;
-        case TEXT_UTF16BE:
-            swapByteOrder(buffer.get(), length);
-            finishWideText(buffer.get(), length, capacity);
-            return;
-    }
-    fuzzFail("detectEncoding returned an unknown kind");
+    checkLoadedText(buffer.get(), length, capacity, planLoadedText(buffer.get(), length, size.source));
 }

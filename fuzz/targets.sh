@@ -1,8 +1,7 @@
-# The fuzz targets and their options, for scripts/fuzz.sh (the same list as
-# fuzz/targets.cmake).
-FUZZ_TARGETS=(decode_utf8 detect_encoding expand_line_breaks repair_surrogates plain_file_chain
-              container_text_chain header_reader open_container round_trip system_path
-              verify_walk terminal_escape vtxt_utf16 password_line command_line)
+# The fuzz targets and their options, for scripts/fuzz.sh. The list itself is
+# read from fuzz/targets.cmake, its one home, which the builds use.
+mapfile -t FUZZ_TARGETS < <(sed -n '/^set(TARNWICK_FUZZ_TARGETS/,/)/{s/set(TARNWICK_FUZZ_TARGETS//; s/)//; p}' \
+    "$(dirname "${BASH_SOURCE[0]}")/targets.cmake" | tr -s ' ' '\n' | sed '/^$/d')
 
 # Inputs longer than this add run time, not paths.
 fuzz_max_len() {

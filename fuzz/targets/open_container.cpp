@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "fuzz_support.h"
@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(decryptCodeExpected(code));
     const bool shortText = (session.header.flags & HEADER_FLAG_SHORT_TEXT) != 0;
     teardownSession(&session);
-    FUZZ_CHECK(session.workBuffer == nullptr && session.shuffleBuffer == nullptr && session.shuffleIndex == nullptr);
+    FUZZ_CHECK(session.buffers.workBuffer == nullptr && session.buffers.shuffleBuffer == nullptr &&
+               session.buffers.shuffleIndex == nullptr);
     FUZZ_CHECK(session.sourceFile == INVALID_FILE);
     if (code != RESULT_OK) {
         return 0;

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "fuzz_support.h"

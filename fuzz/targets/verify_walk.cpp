@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "cli/cli_structure.h"
 #include "container/container_header.h"
 #include "container/container_session.h"

@@ -34,7 +34,7 @@ std::u16string repairedUnits(const std::uint8_t* bytes, std::size_t count)
 }
 
 // UTF-8 (valid, so the core's decoder is exact on it) as UTF-16 units.
-std::u16string unitsOf(const SecureBuffer& utf8)
+std::u16string unitsOf(const LockedBuffer& utf8)
 {
     FUZZ_CHECK(isValidUtf8(utf8.data(), utf8.size()));
     std::u16string units(utf8.size() + 1, u'\0');
@@ -45,8 +45,8 @@ std::u16string unitsOf(const SecureBuffer& utf8)
 void checkStoredEntry(const std::uint8_t* data, std::size_t size)
 {
     // Exactly the size the tool reserves, so a read past the spare bytes is seen.
-    SecureBuffer stored;
-    SecureBuffer out;
+    LockedBuffer stored;
+    LockedBuffer out;
     FUZZ_CHECK(stored.reserve(size) && stored.append(data, size));
     FUZZ_CHECK(wideTextToUtf8(&stored, &out));
     // Every unit arrives, NUL characters included; only half pairs change.
@@ -55,8 +55,8 @@ void checkStoredEntry(const std::uint8_t* data, std::size_t size)
 
 void checkUtf16Input(const std::uint8_t* data, std::size_t size)
 {
-    SecureBuffer input;
-    SecureBuffer out;
+    LockedBuffer input;
+    LockedBuffer out;
     FUZZ_CHECK(input.reserve(size) && input.append(data, size));
     const int status = utf16InputToUtf8(&input, "fuzz input", &out);
     if (status != 0) {

@@ -3,7 +3,6 @@
 #include "app/document_lock.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -15,7 +14,9 @@
 #include "dialogs/message_dialogs.h"
 #include "dialogs/password_dialogs.h"
 #include "jobs/document_jobs.h"
+#include "platform/locked_memory.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -41,11 +42,6 @@ using RegisterSessionFunction = BOOL(WINAPI*)(HWND window, DWORD flags);
 using UnregisterSessionFunction = BOOL(WINAPI*)(HWND window);
 
 DWORD minuteMs = REAL_MINUTE_MS;
-
-const char16_t* Text16(const wchar_t* text)
-{
-    return reinterpret_cast<const char16_t*>(text);
-}
 
 bool ProtectionAvailable(const AppState* app)
 {
@@ -84,10 +80,7 @@ void WipeKey(DocumentLock& lock)
 
 void ReleaseLockedText(DocumentLock& lock)
 {
-    if (lock.text != nullptr) {
-        secureWipe(lock.text, lock.textCapacity);
-        std::free(lock.text);
-    }
+    releaseLockedPages(lock.text, lock.textCapacity);
     lock.text = nullptr;
     lock.textUnits = 0;
     lock.textCapacity = 0;
@@ -171,7 +164,7 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
     const auto units = static_cast<std::size_t>(GetWindowTextLengthW(edit));
     const std::size_t capacity = (units + 1) * sizeof(wchar_t);
     if (lock.textCapacity < capacity) {
-        auto* fresh = static_cast<std::uint8_t*>(std::calloc(capacity, 1));
+        auto* fresh = static_cast<std::uint8_t*>(allocateLockedPages(capacity, nullptr));
         if (fresh == nullptr) {
             return false;
         }
@@ -182,8 +175,8 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
     secureWipe(lock.text, lock.textCapacity);
     TakeEditText(edit, lock.text, units);
     lock.textUnits = units;
-    drawLockKeySetup(&lock.textSetup);
-    applyLockKeystream(lock.secrets.key, lock.textSetup, lock.text, units * sizeof(wchar_t));
+    DrawLockKeySetup(&lock.textSetup);
+    ApplyLockKeystream(lock.secrets.key, lock.textSetup, lock.text, units * sizeof(wchar_t));
     return true;
 }
 
@@ -192,10 +185,10 @@ bool EncipherEditText(DocumentLock& lock, HWND edit)
 void PutLockedText(DocumentLock& lock, HWND edit, const std::uint8_t (&key)[LOCK_KEY_SIZE], bool keep)
 {
     const std::size_t bytes = lock.textUnits * sizeof(wchar_t);
-    applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+    ApplyLockKeystream(key, lock.textSetup, lock.text, bytes);
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lock.text));
     if (keep) {
-        applyLockKeystream(key, lock.textSetup, lock.text, bytes);
+        ApplyLockKeystream(key, lock.textSetup, lock.text, bytes);
     } else {
         ReleaseLockedText(lock);
     }
@@ -268,10 +261,10 @@ ResultCode AskDocumentPassword(AppState* app, LockSecrets* typed, bool* accepted
     if (UnprotectPasswords(app) == 0) {
         return RESULT_MEMORY_PROTECT_FAILED;
     }
-    deriveLockSecrets(Text16(app->passwordEntry.password), lock.passwordSetup, typed);
+    DeriveLockSecrets(text16(app->passwordEntry.password), lock.passwordSetup, typed);
     wipeObject(app->passwordEntry);
     ProtectRememberedPassword(app);
-    if (!lockChecksEqual(typed->check, lock.secrets.check)) {
+    if (!LockChecksEqual(typed->check, lock.secrets.check)) {
         return RESULT_WRONG_PASSWORD;
     }
     *accepted = true;
@@ -310,9 +303,9 @@ bool SecretsOfRememberedPassword(AppState* app, LockSecrets* secrets)
     if (UnprotectPasswords(app) == 0) {
         return false;
     }
-    deriveLockSecrets(Text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
+    DeriveLockSecrets(text16(app->rememberedPassword.password), app->documentLock.passwordSetup, secrets);
     ProtectRememberedPassword(app);
-    return lockChecksEqual(secrets->check, app->documentLock.secrets.check);
+    return LockChecksEqual(secrets->check, app->documentLock.secrets.check);
 }
 
 // The locked text, deciphered, goes into an edit control that is never shown,
@@ -477,8 +470,8 @@ void PrepareDocumentLock(AppState* app, const wchar_t* password, const wchar_t* 
     DocumentLock& lock = app->documentLock;
     wipeObject(lock.secrets);
     lock.keyProtected = 0;
-    drawLockKeySetup(&lock.passwordSetup);
-    deriveLockSecrets(Text16(password), lock.passwordSetup, &lock.secrets);
+    DrawLockKeySetup(&lock.passwordSetup);
+    DeriveLockSecrets(text16(password), lock.passwordSetup, &lock.secrets);
     wipeObject(lock.hint);
     for (std::size_t k = 0; k + 1 < LOCK_HINT_CAPACITY && hint[k] != L'\0'; ++k) {
         lock.hint[k] = hint[k];

@@ -19,7 +19,7 @@ constexpr std::size_t STEPS_PER_RUN = std::size_t{1} << 30;
 
 // Calls step(k, output byte) for the next length outputs of the key generator.
 template <typename Step>
-void runKeystream(ContainerSession* session, std::size_t length, Step step)
+void RunKeystream(ContainerSession* session, std::size_t length, Step step)
 {
     CipherState& state = session->cipher;
     // In locals, so that the stores of step cannot force them back to memory.
@@ -37,7 +37,7 @@ void runKeystream(ContainerSession* session, std::size_t length, Step step)
 }
 
 // A session keyed under setup with password, its first outputs passed over.
-void keySession(ContainerSession* session, const char16_t* password, const LockKeySetup& setup)
+void KeySession(ContainerSession* session, const char16_t* password, const LockKeySetup& setup)
 {
     initSession(session);
     ContainerHeader& header = session->header;
@@ -47,10 +47,10 @@ void keySession(ContainerSession* session, const char16_t* password, const LockK
     header.scheduleRounds = setup.scheduleRounds;
     header.stirRounds = setup.stirRounds;
     setupKey(session, password);
-    runKeystream(session, SKIPPED_OUTPUTS, [](std::size_t, std::uint8_t) {});
+    RunKeystream(session, SKIPPED_OUTPUTS, [](std::size_t, std::uint8_t) {});
 }
 
-void endSession(ContainerSession* session)
+void EndSession(ContainerSession* session)
 {
     teardownSession(session);
     wipeObject(*session);
@@ -58,7 +58,7 @@ void endSession(ContainerSession* session)
 
 }  // namespace
 
-void drawLockKeySetup(LockKeySetup* setup)
+void DrawLockKeySetup(LockKeySetup* setup)
 {
     ContainerSession session;
     initSession(&session);
@@ -67,20 +67,20 @@ void drawLockKeySetup(LockKeySetup* setup)
     setup->mixRounds = session.header.mixRounds;
     setup->scheduleRounds = session.header.scheduleRounds;
     setup->stirRounds = session.header.stirRounds;
-    endSession(&session);
+    EndSession(&session);
 }
 
-void deriveLockSecrets(const char16_t* password, const LockKeySetup& setup, LockSecrets* secrets)
+void DeriveLockSecrets(const char16_t* password, const LockKeySetup& setup, LockSecrets* secrets)
 {
     ContainerSession session;
-    keySession(&session, password, setup);
-    runKeystream(&session, sizeof secrets->check,
+    KeySession(&session, password, setup);
+    RunKeystream(&session, sizeof secrets->check,
                  [&](std::size_t k, std::uint8_t output) { secrets->check[k] = output; });
-    runKeystream(&session, sizeof secrets->key, [&](std::size_t k, std::uint8_t output) { secrets->key[k] = output; });
-    endSession(&session);
+    RunKeystream(&session, sizeof secrets->key, [&](std::size_t k, std::uint8_t output) { secrets->key[k] = output; });
+    EndSession(&session);
 }
 
-bool lockChecksEqual(const std::uint8_t (&a)[LOCK_CHECK_SIZE], const std::uint8_t (&b)[LOCK_CHECK_SIZE])
+bool LockChecksEqual(const std::uint8_t (&a)[LOCK_CHECK_SIZE], const std::uint8_t (&b)[LOCK_CHECK_SIZE])
 {
     std::uint8_t difference = 0;
     for (std::size_t k = 0; k < LOCK_CHECK_SIZE; ++k) {
@@ -89,7 +89,7 @@ bool lockChecksEqual(const std::uint8_t (&a)[LOCK_CHECK_SIZE], const std::uint8_
     return difference == 0;
 }
 
-void applyLockKeystream(const std::uint8_t (&key)[LOCK_KEY_SIZE], const LockKeySetup& setup, std::uint8_t* bytes,
+void ApplyLockKeystream(const std::uint8_t (&key)[LOCK_KEY_SIZE], const LockKeySetup& setup, std::uint8_t* bytes,
                         std::size_t length)
 {
     // The key enters the key setup as a password: each byte one character
@@ -99,8 +99,8 @@ void applyLockKeystream(const std::uint8_t (&key)[LOCK_KEY_SIZE], const LockKeyS
         password[k] = static_cast<char16_t>(0x100 + key[k]);
     }
     ContainerSession session;
-    keySession(&session, password, setup);
+    KeySession(&session, password, setup);
     wipeObject(password);
-    runKeystream(&session, length, [&](std::size_t k, std::uint8_t output) { bytes[k] ^= output; });
-    endSession(&session);
+    RunKeystream(&session, length, [&](std::size_t k, std::uint8_t output) { bytes[k] ^= output; });
+    EndSession(&session);
 }

@@ -27,15 +27,15 @@ struct LockSecrets {
 };
 
 // Fresh salt and round counts, drawn as a save draws them.
-void drawLockKeySetup(LockKeySetup* setup);
+void DrawLockKeySetup(LockKeySetup* setup);
 // Keys the container cipher with password (NUL-terminated UTF-16, as the
 // container's key setup takes it) under setup and fills secrets from its key
 // generator. Wipes every intermediate state.
-void deriveLockSecrets(const char16_t* password, const LockKeySetup& setup, LockSecrets* secrets);
+void DeriveLockSecrets(const char16_t* password, const LockKeySetup& setup, LockSecrets* secrets);
 // Whether two check values are equal, compared in the same time either way.
-bool lockChecksEqual(const std::uint8_t (&a)[LOCK_CHECK_SIZE], const std::uint8_t (&b)[LOCK_CHECK_SIZE]);
+bool LockChecksEqual(const std::uint8_t (&a)[LOCK_CHECK_SIZE], const std::uint8_t (&b)[LOCK_CHECK_SIZE]);
 // XORs length bytes with the keystream of key under setup: enciphers, and
 // deciphers when applied again with the same key and setup. Wipes every
 // intermediate state.
-void applyLockKeystream(const std::uint8_t (&key)[LOCK_KEY_SIZE], const LockKeySetup& setup, std::uint8_t* bytes,
+void ApplyLockKeystream(const std::uint8_t (&key)[LOCK_KEY_SIZE], const LockKeySetup& setup, std::uint8_t* bytes,
                         std::size_t length);

@@ -8,7 +8,8 @@
 #include "app/app_state.h"
 #include "app/edit_keyboard.h"
 #include "dialogs/message_dialogs.h"
-#include "jobs/result_codes.h"
+#include "platform/locked_memory.h"
+#include "platform/result_codes.h"
 #include "platform/secure_wipe.h"
 #include "resources/resource.h"
 
@@ -246,13 +247,13 @@ void ToggleWordWrap()
     GetClientRect(app->mainWindow, &client);
     const int length = std::max(GetWindowTextLengthW(old), 0);
     const auto capacity = static_cast<std::size_t>(length) + 1;
-    auto* text = new (std::nothrow) wchar_t[capacity];
-    if (text == nullptr) {
+    LockedBuffer buffer;
+    if (!buffer.allocate(capacity * sizeof(wchar_t))) {
         wipeObject(app->passwordEntry);
         ShowResultCode(app->mainWindow, RESULT_OUT_OF_MEMORY);
         return;
     }
-    secureWipe(text, capacity * sizeof(wchar_t));
+    auto* text = reinterpret_cast<wchar_t*>(buffer.data());
     SendMessageW(old, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text));
     const LRESULT modified = SendMessageW(old, EM_GETMODIFY, 0, 0);
 
@@ -268,8 +269,7 @@ void ToggleWordWrap()
         RetireEditControl(fresh);
         code = RESULT_OUT_OF_MEMORY;
     }
-    secureWipe(text, capacity * sizeof(wchar_t));
-    delete[] text;
+    buffer.release();
     if (code != RESULT_OK) {
         wipeObject(app->passwordEntry);
         ShowResultCode(app->mainWindow, code);

@@ -4,7 +4,6 @@
 
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
-#include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"
 #include "platform/secure_wipe.h"
@@ -13,11 +12,6 @@ namespace {
 
 constexpr std::uint32_t ENTROPY_FOLD_STEPS = 34567;
 constexpr std::uint32_t ENTROPY_WORDS = ENTROPY_BYTES / 4;
-
-std::uint32_t loadBe16(const std::uint8_t* p)
-{
-    return (static_cast<std::uint32_t>(p[0]) << 8) | p[1];
-}
 
 }  // namespace
 
@@ -55,22 +49,4 @@ void gatherEntropy(std::uint8_t out[ENTROPY_BYTES])
     wipeObject(sample);
     wipeObject(record);
     wipeObject(words);
-}
-
-void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES])
-{
-    ContainerHeader& header = session->header;
-    std::memcpy(header.salt, r, sizeof header.salt);
-    header.mixRounds = (loadBe16(r + 16) & 0x7FFF) + 0x4000;
-    header.scheduleRounds = (loadBe16(r + 18) & 0x3FFF) + 0x2000;
-    header.stirRounds = (loadBe16(r + 20) & 0x3FFF) + 0x2000;
-    std::memcpy(session->shortBlock, r + 22, SHORT_TEXT_SIZE - 1);
-}
-
-void generateParameters(ContainerSession* session)
-{
-    std::uint8_t r[ENTROPY_BYTES];
-    gatherEntropy(r);
-    applyEntropy(session, r);
-    wipeObject(r);
 }

@@ -3,8 +3,6 @@
 // random service is used.
 #include <cstdint>
 
-struct ContainerSession;
-
 inline constexpr std::uint32_t ENTROPY_RECORD_SIZE = 60;
 inline constexpr std::uint32_t ENTROPY_BYTES = 64;
 
@@ -15,10 +13,3 @@ struct SystemSample;
 void storeEntropyRecord(const SystemSample& sample, std::uint8_t record[ENTROPY_RECORD_SIZE]);
 // Samples the system values into the 60-byte record and folds it into 64 bytes.
 void gatherEntropy(std::uint8_t out[ENTROPY_BYTES]);
-// Distributes 64 entropy bytes: salt from bytes 0..15, the three round counts
-// from the big-endian pairs at 16, 18 and 20 (masked into their ranges),
-// shortBlock bytes 0..30 from bytes 22..52. shortBlock byte 31 is not touched.
-void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES]);
-// gatherEntropy, then applyEntropy: fresh salt, round counts and padding for
-// one save. Cannot fail.
-void generateParameters(ContainerSession* session);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "container/container_session.h"
 #include "platform/locked_memory.h"
 #include "platform/secure_wipe.h"
 #include "text/text_encoding.h"
@@ -360,10 +359,9 @@ void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wo
     }
 }
 
-ResultCode setupKey(ContainerSession* session, const char16_t* password)
+void setupCipherKey(CipherState* cipher, const KeyParameters& header, const char16_t* password)
 {
-    const ContainerHeader& header = session->header;
-    CipherState& state = session->cipher;
+    CipherState& state = *cipher;
     const SchemeParameters scheme = schemeParameters(header.cipherScheme);
     const std::uint32_t mask = scheme.tableMask;
     state.tableMask = mask;
@@ -432,5 +430,4 @@ ResultCode setupKey(ContainerSession* session, const char16_t* password)
     state.keyJ = j;
 
     wipeObject(scratch);
-    return session->result;
 }

@@ -6,9 +6,16 @@
 #include <utility>
 
 #include "cipher/cipher_state.h"
-#include "jobs/result_codes.h"
 
-struct ContainerSession;
+// What keys the generators besides the password: the header's scheme, salt and
+// round counts.
+struct KeyParameters {
+    std::uint32_t cipherScheme;
+    std::uint8_t salt[16];
+    std::uint32_t mixRounds;
+    std::uint32_t scheduleRounds;
+    std::uint32_t stirRounds;
+};
 
 enum class FoldVariant { TwoTerm, ThreeTerm };
 
@@ -79,8 +86,7 @@ void scheduleKey(CipherState* state, const std::uint8_t* bytes, std::size_t leng
 // Folds length bytes into wordCount (8, 16 or 64) words with the given number of steps.
 void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* words, std::uint32_t wordCount,
                 std::uint32_t steps, FoldVariant variant);
-// Keys both generators of session->cipher from password (NUL-terminated UTF-16,
-// null counts as empty; only its first 1024 units are looked at) and the
-// header's scheme, salt and round counts. Wipes every intermediate buffer;
-// allocates nothing, never fails, returns session->result unchanged.
-ResultCode setupKey(ContainerSession* session, const char16_t* password);
+// Keys both generators of state from password (NUL-terminated UTF-16, null
+// counts as empty; only its first 1024 units are looked at) and parameters.
+// Wipes every intermediate buffer; allocates nothing, never fails.
+void setupCipherKey(CipherState* state, const KeyParameters& parameters, const char16_t* password);

@@ -430,7 +430,7 @@ std::string usageText(Command command)
 
 namespace {
 
-const char* const PASSWORD_OPTIONS_HELP =
+constexpr const char* PASSWORD_OPTIONS_HELP =
     "  --password-file FILE   read the password from the first line of FILE\n"
     "                         (its LF or CRLF removed; - is standard input)\n"
 #ifndef _WIN32
@@ -438,7 +438,7 @@ const char* const PASSWORD_OPTIONS_HELP =
 #endif
     "  -q, --quiet            no progress display and no notes\n";
 
-const char* const NEW_PASSWORD_HELP =
+constexpr const char* NEW_PASSWORD_HELP =
     "  --allow-empty-password accept an empty new password (refused otherwise)\n"
     "A new password must be UTF-8 text without a NUL character.\n";
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "cli/cli_console.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ constexpr std::size_t PATH_CAPACITY = 4096;
 
 struct TemporarySlot {
     std::atomic<bool> used;
-#ifdef _WIN32
-    wchar_t path[PATH_CAPACITY];
-#else
-    char path[PATH_CAPACITY];
-#endif
+    NativePathChar path[PATH_CAPACITY];
 };
 
 TemporarySlot temporarySlots[TEMPORARY_SLOTS];
@@ -67,7 +64,7 @@ BOOL WINAPI onConsoleControl(DWORD)
     }
     for (TemporarySlot& slot : temporarySlots) {
         if (slot.used.load()) {
-            DeleteFileW(slot.path);
+            deleteNativePath(slot.path);
         }
     }
     writeInterruptNote();
@@ -87,7 +84,7 @@ void onInterrupt(int signalNumber)
     }
     for (TemporarySlot& slot : temporarySlots) {
         if (slot.used.load()) {
-            unlink(slot.path);
+            deleteNativePath(slot.path);
         }
     }
     writeInterruptNote();

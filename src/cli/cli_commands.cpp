@@ -13,7 +13,7 @@
 #include "cli/cli_progress.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/secure_wipe.h"
 
@@ -42,7 +42,7 @@ std::uint64_t containerSize(const ContainerHeader& header)
     return HEADER_SIZE + plain + BLOCK_HEADER_SIZE * blocks + PAYLOAD_TRAILER_SIZE;
 }
 
-const std::uint8_t NOTHING[1] = {0};
+constexpr std::uint8_t NOTHING[1] = {0};
 
 // The size of the container that a save of length bytes writes.
 std::uint64_t savedSize(std::uint64_t length)
@@ -66,7 +66,7 @@ std::function<std::uint64_t()> writingProgress(const FileReplacement* output)
 
 // The save pipeline of the editor, writing a stream to standard output
 // (which cannot be read back); a file goes through saveContainerInto instead.
-ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, const char16_t* hint,
+ResultCode encryptToStream(ContainerSession* session, const LockedBuffer& text, const char16_t* hint,
                            const PasswordRecord& password, bool* closedPipe)
 {
     const std::uint64_t length = text.size();
@@ -87,6 +87,30 @@ ResultCode encryptToStream(ContainerSession* session, const SecureBuffer& text, 
     // Standard output belongs to the process.
     session->targetFile = INVALID_FILE;
     return code;
+}
+
+// Opens line.input into *input and reads its document; with asUtf8 the text
+// of a UTF-16 entry is converted into *converted as the editor reads it.
+// *text is the text, in the document or in *converted. Returns 0 or the exit
+// status after printing the reason.
+int readInputText(const CommandLine& line, bool asUtf8, ContainerInput* input, OpenedDocument* document,
+                  LockedBuffer* converted, LockedBuffer** text)
+{
+    if (const int status = input->open(line.input); status != 0) {
+        return status;
+    }
+    if (const int status = readDocument(*input, line.password, "decrypting", document); status != 0) {
+        return status;
+    }
+    *text = &document->stored;
+    if (asUtf8 && hasWideEntryName(document->header)) {
+        if (!wideTextToUtf8(&document->stored, converted)) {
+            return reportResult(RESULT_OUT_OF_MEMORY, input->name());
+        }
+        document->stored.release();
+        *text = converted;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -111,17 +135,17 @@ int runEncrypt(const CommandLine& line)
         return status;
     }
     const std::string name = line.input == "-" ? std::string("standard input") : line.input;
-    SecureBuffer text;
+    LockedBuffer text;
     if (line.fromUtf16) {
-        SecureBuffer wide;
+        LockedBuffer wide;
         // UTF-16 takes at most twice the bytes of the UTF-8 it becomes (ASCII).
-        if (const int status = readWholeInput(line.input, 2 * TEXT_SIZE_LIMIT + 2, &wide); status != 0) {
+        if (const int status = readWholeInput(line.input, 2 * OPEN_SIZE_LIMIT + 2, &wide); status != 0) {
             return status;
         }
         if (const int status = utf16InputToUtf8(&wide, name, &text); status != 0) {
             return status;
         }
-    } else if (const int status = readWholeInput(line.input, TEXT_SIZE_LIMIT, &text); status != 0) {
+    } else if (const int status = readWholeInput(line.input, OPEN_SIZE_LIMIT, &text); status != 0) {
         return status;
     }
     LockedRecord<PasswordRecord> password;
@@ -174,21 +198,11 @@ int runDecrypt(const CommandLine& line)
         return status;
     }
     ContainerInput input;
-    if (const int status = input.open(line.input); status != 0) {
-        return status;
-    }
     OpenedDocument document{};
-    if (const int status = readDocument(input, line.password, "decrypting", &document); status != 0) {
+    LockedBuffer converted;
+    LockedBuffer* text = nullptr;
+    if (const int status = readInputText(line, !line.raw, &input, &document, &converted, &text); status != 0) {
         return status;
-    }
-    SecureBuffer converted;
-    const SecureBuffer* text = &document.stored;
-    if (!line.raw && isWideEntry(document.header)) {
-        if (!wideTextToUtf8(&document.stored, &converted)) {
-            return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-        }
-        document.stored.release();
-        text = &converted;
     }
     if (const int status = output.write(text->data(), text->size()); status != 0) {
         output.discard();
@@ -209,23 +223,13 @@ int runPasswd(const CommandLine& line)
     if (const int status = output.openInPlace(line.input, line.force); status != 0) {
         return status;
     }
-    ContainerInput input;
-    if (const int status = input.open(line.input); status != 0) {
-        return status;
-    }
-    OpenedDocument document{};
-    if (const int status = readDocument(input, line.password, "decrypting", &document); status != 0) {
-        return status;
-    }
     // The editor stores text as UTF-8; a UTF-16 entry is converted as a save would.
-    SecureBuffer converted;
-    SecureBuffer* text = &document.stored;
-    if (isWideEntry(document.header)) {
-        if (!wideTextToUtf8(&document.stored, &converted)) {
-            return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-        }
-        document.stored.release();
-        text = &converted;
+    ContainerInput input;
+    OpenedDocument document{};
+    LockedBuffer converted;
+    LockedBuffer* text = nullptr;
+    if (const int status = readInputText(line, true, &input, &document, &converted, &text); status != 0) {
+        return status;
     }
     const std::u16string hint = hintForNewPassword(line, newHint, document.header, input.name());
     LockedRecord<PasswordRecord> password;

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cli/cli_text.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 enum class StandardStream { Output, Error };
 

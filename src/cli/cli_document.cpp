@@ -1,11 +1,3 @@
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "cli/cli_document.h"
 
 #include <cstring>
@@ -14,18 +6,12 @@
 #include "cli/cli_password.h"
 #include "cli/cli_progress.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
+#include "platform/platform.h"
 #include "platform/secure_wipe.h"
+#include "text/loaded_text.h"
 #include "text/text_encoding.h"
-
-bool withinOpenLimits(const ContainerHeader& header)
-{
-    if (header.plainSizeHigh != 0 || header.plainSizeLow > TEXT_SIZE_LIMIT) {
-        return false;
-    }
-    return withinMemoryLimit(header);
-}
 
 std::string systemReason(ResultCode code, const std::string& name)
 {
@@ -36,31 +22,18 @@ std::string systemReason(ResultCode code, const std::string& name)
         return "";
     }
     // The core says only that the open failed; asking the system again tells why.
-#ifdef _WIN32
-    const std::u16string wide = utf8ToUtf16(name);
-    const auto* path = reinterpret_cast<const wchar_t*>(wide.c_str());
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    std::u16string path;
+    if (!corePath(name, &path)) {
+        return "";
+    }
+    if (pathIsDirectory(path.c_str())) {
         return "it is a directory";
     }
-    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const FileHandle file = openFileBesideWriter(path.c_str());
+    if (file == INVALID_FILE) {
         return lastSystemError();
     }
-    CloseHandle(file);
-#else
-    const int file = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (file < 0) {
-        return lastSystemError();
-    }
-    struct stat status {};
-    const bool directory = fstat(file, &status) == 0 && S_ISDIR(status.st_mode);
-    close(file);
-    if (directory) {
-        return "it is a directory";
-    }
-#endif
+    closeFile(file);
     return "";
 }
 
@@ -86,19 +59,23 @@ std::u16string hintForNewPassword(const CommandLine& line, const std::u16string&
     return hint;
 }
 
-bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
+bool wideTextToUtf8(LockedBuffer* stored, LockedBuffer* out)
 {
     const std::size_t bytes = stored->size();
     const std::size_t units = bytes / 2;
-    // The two spare zero bytes behind the data terminate the last unit.
-    terminateUtf16(stored->data(), bytes);
+    // The editor's reading of the entry: terminated by the two spare zero
+    // bytes behind the data, every half pair repaired, NUL units kept.
+    LockedBuffer unused;
+    const char16_t* repaired = nullptr;
+    if (loadedBytesToText(stored, bytes, LOADED_CONTAINER_UTF16, &unused, &repaired) != RESULT_OK) {
+        return false;
+    }
     if (!out->reserve(4 * units + 1)) {
         return false;
     }
     auto* text = reinterpret_cast<char16_t*>(stored->data());
     std::size_t position = 0;
     for (;;) {
-        repairSurrogates(text + position);
         std::size_t length = 0;
         while (position + length < units && text[position + length] != 0) {
             ++length;
@@ -116,7 +93,7 @@ bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out)
     return true;
 }
 
-int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer* out)
+int utf16InputToUtf8(LockedBuffer* input, const std::string& name, LockedBuffer* out)
 {
     std::uint8_t* bytes = input->data();
     std::size_t count = input->size();
@@ -153,7 +130,7 @@ int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer*
     }
     const std::size_t written = encodeUtf8(text, out->data());
     out->resize(written - 1);
-    if (out->size() > TEXT_SIZE_LIMIT) {
+    if (out->size() > OPEN_SIZE_LIMIT) {
         return reportResult(RESULT_LIMIT_EXCEEDED, name);
     }
     return 0;

@@ -1,6 +1,5 @@
 #pragma once
-// What the commands share about documents: the size limits the editor applies
-// before it opens a container, the save job's shuffle level, reading a
+// What the commands share about documents: the save job's shuffle level, reading a
 // container's text into memory, and the text conversions of the editor.
 #include <cstdint>
 #include <string>
@@ -9,18 +8,6 @@
 #include "cli/cli_files.h"
 #include "cli/cli_memory.h"
 #include "container/container_header.h"
-
-// The largest text the editor opens: 128 MiB.
-inline constexpr std::uint64_t TEXT_SIZE_LIMIT = 0x8000000;
-
-// The editor's test before it opens a container: plainSize at most 128 MiB,
-// and its size in MiB weighted by shuffleLevel + 1 at most 1024.
-bool withinOpenLimits(const ContainerHeader& header);
-// True when the entry holds UTF-16LE text ("vellic_w.txt", case-sensitive).
-inline bool isWideEntry(const ContainerHeader& header)
-{
-    return hasWideEntryName(header);
-}
 
 // The system's reason why a container operation on the file named name failed
 // with code, for the message: the last system error for a failed read, what
@@ -36,17 +23,17 @@ std::u16string hintForNewPassword(const CommandLine& line, const std::u16string&
 
 // The stored UTF-16LE text as UTF-8, as the editor shows it: a trailing odd
 // byte dropped, unpaired surrogates as spaces. NUL characters are kept.
-bool wideTextToUtf8(SecureBuffer* stored, SecureBuffer* out);
+bool wideTextToUtf8(LockedBuffer* stored, LockedBuffer* out);
 // UTF-16 input (byte order from its mark, else from its zero bytes, else
 // little-endian) as the UTF-8 the editor would store. Returns 0 or the exit
 // status after printing the reason.
-int utf16InputToUtf8(SecureBuffer* input, const std::string& name, SecureBuffer* out);
+int utf16InputToUtf8(LockedBuffer* input, const std::string& name, LockedBuffer* out);
 
 // A container read into memory.
 struct OpenedDocument {
     ContainerHeader header;
     std::uint32_t generation;
-    SecureBuffer stored;  // the payload as stored
+    LockedBuffer stored;  // the payload as stored
 };
 // Opens input, applies the limits, asks for the password (showing the hint)
 // and deciphers the payload. Returns 0 or the exit status after printing.

@@ -12,7 +12,7 @@
 
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/system_path.h"
 
 namespace {
@@ -113,12 +113,18 @@ bool readChunk(FileHandle source, std::uint8_t* buffer, std::size_t count, std::
 
 }  // namespace
 
+std::u16string pathUnits(const std::string& path)
+{
+    std::u16string out(path.size() + 1, u'\0');
+    const std::size_t units =
+        decodeSystemPath(reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), out.data());
+    out.resize(units);
+    return out;
+}
+
 bool corePath(const std::string& path, std::u16string* out)
 {
-    out->assign(path.size() + 1, u'\0');
-    const std::size_t units =
-        decodeSystemPath(reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), out->data());
-    out->resize(units);
+    *out = pathUnits(path);
 #ifdef _WIN32
     if (!isWellFormedUtf16(out->c_str())) {
         printError(path + ": the name holds an unpaired surrogate, which names no file exactly");
@@ -161,39 +167,6 @@ std::string argumentFromWide(const wchar_t* argument)
 }
 #endif
 
-std::uint64_t filePosition(FileHandle file)
-{
-    if (file == INVALID_FILE) {
-        return 0;
-    }
-#ifdef _WIN32
-    // Only a query: moving the pointer (even by 0) could race with the reads.
-    struct PositionInformation {
-        LARGE_INTEGER offset;
-    };
-    struct StatusBlock {
-        void* status;
-        ULONG_PTR information;
-    };
-    using QueryFunction = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, int);
-    static const auto query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-    if (query == nullptr) {
-        return 0;
-    }
-    StatusBlock block{};
-    PositionInformation position{};
-    const int filePositionInformation = 14;
-    if (query(reinterpret_cast<HANDLE>(file), &block, &position, sizeof position, filePositionInformation) != 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(position.offset.QuadPart);
-#else
-    const off_t position = lseek(static_cast<int>(file), 0, SEEK_CUR);
-    return position < 0 ? 0 : static_cast<std::uint64_t>(position);
-#endif
-}
-
 bool refuseOutputOverInput(const std::string& input, const std::string& output)
 {
     if (output == "-") {
@@ -224,7 +197,7 @@ int reportSaveFailure(const ContainerSession& session, ResultCode code, const st
     return reportWithReason(code, name, session.saveSystemError);
 }
 
-int readWholeInput(const std::string& path, std::size_t limit, SecureBuffer* out)
+int readWholeInput(const std::string& path, std::size_t limit, LockedBuffer* out)
 {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? std::string("standard input") : path;

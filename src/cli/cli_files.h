@@ -19,20 +19,20 @@ inline constexpr int EXIT_CLOSED_PIPE = 141;
 // Reads the whole of path ("-" is standard input) into *out. More than limit
 // bytes give RESULT_LIMIT_EXCEEDED. Returns 0 or the exit status, after
 // printing the reason.
-int readWholeInput(const std::string& path, std::size_t limit, SecureBuffer* out);
+int readWholeInput(const std::string& path, std::size_t limit, LockedBuffer* out);
 
 // The core's form of a path: its exact UTF-16 image (platform/system_path.h).
 // False, after printing why, for a name this system cannot take exactly
 // (on Windows one with an unpaired surrogate).
 bool corePath(const std::string& path, std::u16string* out);
+// The same image without the check, for a query that simply finds no file.
+std::u16string pathUnits(const std::string& path);
 #ifdef _WIN32
 // A command-line argument of Windows as the tool's UTF-8, with an unpaired
 // surrogate kept (in its three-byte form) so that corePath can refuse it
 // instead of dropping it and naming another file.
 std::string argumentFromWide(const wchar_t* argument);
 #endif
-// The current position of an open file (for progress); 0 when unknown.
-std::uint64_t filePosition(FileHandle file);
 // True, after printing the refusal, when output ("-" is standard output) is the
 // same file as input ("-" is standard input): the run would destroy its input.
 bool refuseOutputOverInput(const std::string& input, const std::string& output);

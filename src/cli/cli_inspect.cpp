@@ -13,7 +13,7 @@
 #include "cli/cli_structure.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/secure_wipe.h"
@@ -73,7 +73,7 @@ std::string describeInfo(const std::string& file, const ContainerHeader& header,
            (shortText ? " (a short text of fewer than 32 bytes, padded)" : "") + "\n";
     out += "saved:         " + date + " " + time + " UTC\n";
     out += "entry name:    " + escapeForTerminal(headerString(header.entryName, HEADER_ENTRY_NAME_UNITS)) +
-           (isWideEntry(header) ? " (UTF-16 text)" : "") + "\n";
+           (hasWideEntryName(header) ? " (UTF-16 text)" : "") + "\n";
     out += "hint:          " + escapeForTerminal(headerString(header.hint, HEADER_HINT_UNITS)) + "\n";
     if (!withinOpenLimits(header)) {
         out += "limits:        too large for the editor to open\n";
@@ -110,7 +110,7 @@ std::string describeInfoJson(const std::string& file, const ContainerHeader& hea
     out += ", \"savedFileTime\": \"" + std::to_string(fileTime) + "\"";
     out += ", \"entryName\": ";
     appendJsonString(&out, headerString(header.entryName, HEADER_ENTRY_NAME_UNITS));
-    out += std::string(", \"encoding\": ") + (isWideEntry(header) ? "\"utf-16le\"" : "\"utf-8\"");
+    out += std::string(", \"encoding\": ") + (hasWideEntryName(header) ? "\"utf-16le\"" : "\"utf-8\"");
     out += ", \"hint\": ";
     appendJsonString(&out, headerString(header.hint, HEADER_HINT_UNITS));
     out += std::string(", \"withinLimits\": ") + (withinOpenLimits(header) ? "true" : "false");
@@ -183,17 +183,25 @@ int checkPassword(const ContainerInput& input, const PasswordSource& source)
     return code == RESULT_OK ? 0 : reportResult(code, input.name(), reason);
 }
 
+// Opens file as *input and reads its header into *session (locked memory).
+// Returns 0 or the exit status after printing the reason.
+int openInputHeader(const std::string& file, ContainerInput* input, LockedRecord<ContainerSession>* session,
+                    bool strict)
+{
+    if (const int status = input->open(file); status != 0) {
+        return status;
+    }
+    if (!*session) {
+        return reportResult(RESULT_OUT_OF_MEMORY, input->name());
+    }
+    return openHeader(*input, session->get(), strict);
+}
+
 int showInfo(const CommandLine& line, const std::string& file, bool first)
 {
     ContainerInput input;
-    if (const int status = input.open(file); status != 0) {
-        return status;
-    }
     LockedRecord<ContainerSession> session;
-    if (!session) {
-        return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-    }
-    if (const int status = openHeader(input, session.get(), false); status != 0) {
+    if (const int status = openInputHeader(file, &input, &session, false); status != 0) {
         return status;
     }
     teardownSession(session.get());
@@ -212,14 +220,8 @@ int verifyFile(const CommandLine& line, const std::string& file, bool first)
         report(std::string(first ? "" : "\n") + "file: " + escapeForTerminal(file));
     }
     ContainerInput input;
-    if (const int status = input.open(file); status != 0) {
-        return status;
-    }
     LockedRecord<ContainerSession> session;
-    if (!session) {
-        return reportResult(RESULT_OUT_OF_MEMORY, input.name());
-    }
-    if (const int status = openHeader(input, session.get(), true); status != 0) {
+    if (const int status = openInputHeader(file, &input, &session, true); status != 0) {
         return status;
     }
     report("header: ok (generation " + std::to_string(session->generation) + ", cipher scheme " +

@@ -9,9 +9,6 @@
 // Turns off core dumps (and crash dumps on Windows). Best effort.
 void disableCoreDumps();
 
-// The tool's name for the core's buffer of text and secrets.
-using SecureBuffer = LockedBuffer;
-
 // A password as the core takes it: NUL-terminated UTF-16 of at most 255 units
 // (the editor's limit). Fixed size, so it is never copied by a reallocation.
 inline constexpr std::size_t PASSWORD_MAX_UNITS = 255;

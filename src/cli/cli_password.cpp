@@ -2,8 +2,6 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -15,9 +13,13 @@
 
 #include "cli/cli_cleanup.h"
 #include "cli/cli_console.h"
+#include "cli/cli_files.h"
 #include "cli/cli_password_line.h"
-#include "jobs/result_codes.h"
+#include "platform/file_replacement.h"
+#include "platform/platform.h"
+#include "platform/result_codes.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "text/text_encoding.h"
 
 namespace {
@@ -33,6 +35,16 @@ using SourceHandle = HANDLE;
 #else
 using SourceHandle = int;
 #endif
+
+// The file layer's handle as the reader's.
+SourceHandle asSource(FileHandle file)
+{
+#ifdef _WIN32
+    return reinterpret_cast<HANDLE>(file);
+#else
+    return static_cast<int>(file);
+#endif
+}
 
 bool readSome(SourceHandle source, std::uint8_t* buffer, std::size_t count, std::size_t* got)
 {
@@ -137,30 +149,19 @@ int readPasswordFromSource(const PasswordSource& source, const PasswordCheck& ch
 #endif
     }
     const bool standardInput = source.path == "-";
-#ifdef _WIN32
-    HANDLE handle = standardInput
-                        ? GetStdHandle(STD_INPUT_HANDLE)
-                        : CreateFileW(reinterpret_cast<const wchar_t*>(utf8ToUtf16(source.path).c_str()), GENERIC_READ,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    std::u16string path;
+    if (!standardInput && !corePath(source.path, &path)) {
+        return EXIT_OTHER_FAILURE;
+    }
+    const FileHandle file = standardInput ? standardInputFile() : openFileForRead(path.c_str());
+    if (file == INVALID_FILE) {
         printError(source.path + ": cannot open the password file: " + lastSystemError());
         return EXIT_OTHER_FAILURE;
     }
-    const bool readOk = readLine(handle, line.get());
+    const bool readOk = readLine(asSource(file), line.get());
     if (!standardInput) {
-        CloseHandle(handle);
+        closeFile(file);
     }
-#else
-    const int descriptor = standardInput ? STDIN_FILENO : open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        printError(source.path + ": cannot open the password file: " + lastSystemError());
-        return EXIT_OTHER_FAILURE;
-    }
-    const bool readOk = readLine(descriptor, line.get());
-    if (!standardInput) {
-        close(descriptor);
-    }
-#endif
     return finishLine(readOk, line.get(), check, password, standardInput ? std::string("standard input") : source.path);
 }
 
@@ -203,17 +204,17 @@ void consoleUnitsToLine(ConsoleLine* console, std::size_t length, bool tooLong, 
 // Asks on the console with echo off.
 int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, PasswordRecord* password)
 {
-    const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
-    const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const FileHandle inputFile = openTerminal(false);
+    const FileHandle outputFile = openTerminal(true);
+    const HANDLE input = asSource(inputFile);
+    const HANDLE output = asSource(outputFile);
     DWORD mode = 0;
-    if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
-        if (input != INVALID_HANDLE_VALUE) {
-            CloseHandle(input);
+    if (inputFile == INVALID_FILE || outputFile == INVALID_FILE || !GetConsoleMode(input, &mode)) {
+        if (inputFile != INVALID_FILE) {
+            closeFile(inputFile);
         }
-        if (output != INVALID_HANDLE_VALUE) {
-            CloseHandle(output);
+        if (outputFile != INVALID_FILE) {
+            closeFile(outputFile);
         }
         printError("no console to ask for the password; use --password-file FILE");
         return EXIT_OTHER_FAILURE;
@@ -222,8 +223,7 @@ int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, Pass
     DWORD written = 0;
     rememberConsoleMode(input, mode);
     SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
-    WriteConsoleW(output, reinterpret_cast<const wchar_t*>(wide.c_str()), static_cast<DWORD>(wide.size()), &written,
-                  nullptr);
+    WriteConsoleW(output, wideText(wide.c_str()), static_cast<DWORD>(wide.size()), &written, nullptr);
     LockedRecord<ConsoleLine> console;
     LockedRecord<PasswordLine> line;
     std::size_t length = 0;
@@ -256,8 +256,8 @@ int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, Pass
     SetConsoleMode(input, mode);
     forgetTerminal();
     WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
-    CloseHandle(input);
-    CloseHandle(output);
+    closeFile(inputFile);
+    closeFile(outputFile);
     if (!console || !line) {
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
@@ -268,8 +268,9 @@ int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, Pass
 #else
 int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, PasswordRecord* password)
 {
-    const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (terminal < 0) {
+    const FileHandle terminalFile = openTerminal(false);
+    const int terminal = asSource(terminalFile);
+    if (terminalFile == INVALID_FILE) {
         printError("no terminal to ask for the password; use --password-file FILE or --password-fd N");
         return EXIT_OTHER_FAILURE;
     }
@@ -293,7 +294,7 @@ int promptOnTerminal(const std::string& prompt, const PasswordCheck& check, Pass
         tcsetattr(terminal, TCSAFLUSH, &saved);
         forgetTerminal();
     }
-    close(terminal);
+    closeFile(terminalFile);
     if (!line) {
         return reportResult(RESULT_OUT_OF_MEMORY, "");
     }
@@ -312,38 +313,24 @@ bool readsStandardInput(const PasswordSource& source)
     if (source.kind == PasswordSourceKind::File && source.path == "-") {
         return true;
     }
-#ifdef _WIN32
-    const HANDLE standardInput = GetStdHandle(STD_INPUT_HANDLE);
-    BY_HANDLE_FILE_INFORMATION input{};
-    if (source.kind != PasswordSourceKind::File || standardInput == nullptr || standardInput == INVALID_HANDLE_VALUE ||
-        !GetFileInformationByHandle(standardInput, &input)) {
-        return false;
-    }
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(utf8ToUtf16(source.path).c_str()), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION named{};
-    const bool same = GetFileInformationByHandle(file, &named) != 0 &&
-                      named.dwVolumeSerialNumber == input.dwVolumeSerialNumber &&
-                      named.nFileIndexHigh == input.nFileIndexHigh && named.nFileIndexLow == input.nFileIndexLow;
-    CloseHandle(file);
-    return same;
-#else
+#ifndef _WIN32
     if (source.kind == PasswordSourceKind::Descriptor && source.descriptor == STDIN_FILENO) {
         return true;
     }
-    struct stat input {};
-    struct stat named {};
-    if (fstat(STDIN_FILENO, &input) != 0) {
+#endif
+    FileIdentity input{};
+    FileIdentity named{};
+    if (!identifyFile(standardInputFile(), &input)) {
         return false;
     }
-    const bool identified = source.kind == PasswordSourceKind::Descriptor ? fstat(source.descriptor, &named) == 0
-                                                                          : stat(source.path.c_str(), &named) == 0;
-    return identified && named.st_dev == input.st_dev && named.st_ino == input.st_ino;
+    if (source.kind == PasswordSourceKind::Descriptor) {
+#ifdef _WIN32
+        return false;
+#else
+        return identifyFile(source.descriptor, &named) && isSameIdentity(named, input);
 #endif
+    }
+    return identifyPath(pathUnits(source.path).c_str(), &named) && isSameIdentity(named, input);
 }
 
 }  // namespace

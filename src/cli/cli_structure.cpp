@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cipher/checksum.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"
@@ -48,8 +48,7 @@ ResultCode walkContainerStructure(ContainerSession* session, const std::function
         ++index;
         const std::string block =
             "block " + std::to_string(index) + (older ? std::string() : " of " + std::to_string(blockCount));
-        const std::uint32_t expected =
-            static_cast<std::uint32_t>(remaining < header.blockSize ? remaining : header.blockSize);
+        const std::uint32_t expected = nextBlockLength(header, remaining);
         std::uint8_t blockHeader[BLOCK_HEADER_SIZE];
         std::uint32_t got = 0;
         if (!readExactly(file, blockHeader, BLOCK_HEADER_SIZE, &got)) {
@@ -62,8 +61,7 @@ ResultCode walkContainerStructure(ContainerSession* session, const std::function
         }
         const std::uint32_t length = loadLe32(blockHeader);
         const std::uint32_t checksum = loadLe32(blockHeader + 4);
-        const bool lengthAccepted = length == expected || (older && length > 0 && length < expected);
-        if (!lengthAccepted) {
+        if (!acceptBlockLength(session->generation, length, expected)) {
             report(block + ": its length " + std::to_string(length) + " is wrong (expected " +
                    std::to_string(expected) + ")");
             return RESULT_CHECKSUM_FAILED;
@@ -110,10 +108,7 @@ ResultCode walkContainerStructure(ContainerSession* session, const std::function
         report("trailer: " + std::to_string(got) + " of 16 bytes (the spare copies of the sum are missing)");
         return RESULT_OK;
     }
-    const std::uint32_t sum = loadLe32(trailer + 4);
-    const std::uint32_t rotated = loadLe32(trailer + 8);
-    const std::uint32_t inverted = loadLe32(trailer + 12);
-    if (((rotated >> 1) | (rotated << 31)) != sum || ~inverted != sum) {
+    if (!trailerCopiesAgree(trailer)) {
         report("trailer: the spare copies of the sum disagree");
         return RESULT_OK;
     }

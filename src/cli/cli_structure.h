@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 struct ContainerSession;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cipher/checksum.h"
+#include "cipher/entropy.h"
 #include "container/container_session.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"
@@ -324,6 +325,32 @@ void initHeaderForSave(ContainerSession* session, std::uint64_t length, const ch
     }
 }
 
+bool withinOpenLimits(const ContainerHeader& header)
+{
+    if (header.plainSizeHigh != 0 || header.plainSizeLow > OPEN_SIZE_LIMIT) {
+        return false;
+    }
+    return withinMemoryLimit(header);
+}
+
+void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES])
+{
+    ContainerHeader& header = session->header;
+    std::memcpy(header.salt, r, sizeof header.salt);
+    header.mixRounds = (loadBe16(r + 16) & 0x7FFF) + 0x4000;
+    header.scheduleRounds = (loadBe16(r + 18) & 0x3FFF) + 0x2000;
+    header.stirRounds = (loadBe16(r + 20) & 0x3FFF) + 0x2000;
+    std::memcpy(session->shortBlock, r + 22, SHORT_TEXT_SIZE - 1);
+}
+
+void generateParameters(ContainerSession* session)
+{
+    std::uint8_t r[ENTROPY_BYTES];
+    gatherEntropy(r);
+    applyEntropy(session, r);
+    wipeObject(r);
+}
+
 std::uint32_t chooseBlockSize(std::uint64_t plainSize)
 {
     if (plainSize <= WHOLE_BLOCK_LIMIT) {
@@ -381,8 +408,11 @@ bool hasWideEntryName(const ContainerHeader& header)
 OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer)
 {
     const std::uint32_t limit = cappedPlainSize(header);
-    const std::uint32_t unit = isTextContainer && hasWideEntryName(header) ? 2 : 1;
-    return OpenBufferSize{unit, limit - limit % unit};
+    const bool wide = isTextContainer && hasWideEntryName(header);
+    const std::uint32_t unit = wide ? 2 : 1;
+    const LoadedSource source =
+        !isTextContainer ? LOADED_CONTAINER_BYTES : (wide ? LOADED_CONTAINER_UTF16 : LOADED_CONTAINER_UTF8);
+    return OpenBufferSize{unit, limit - limit % unit, source};
 }
 
 std::uint32_t openedTextLength(const ContainerHeader& header, std::uint32_t capacity)

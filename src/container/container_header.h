@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jobs/result_codes.h"
+#include "cipher/entropy.h"
+#include "platform/result_codes.h"
+#include "text/loaded_text.h"
 
 struct ContainerSession;
 
@@ -75,6 +77,13 @@ ResultCode validateHeader(ContainerSession* session);
 // block size, hint (may be null) and entry name "vellic.txt".
 void initHeaderForSave(ContainerSession* session, std::uint64_t length, const char16_t* hint,
                        std::uint32_t shuffleLevel, std::uint64_t savedTime);
+// Distributes 64 entropy bytes: salt from bytes 0..15, the three round counts
+// from the big-endian pairs at 16, 18 and 20 (masked into their ranges),
+// shortBlock bytes 0..30 from bytes 22..52. shortBlock byte 31 is not touched.
+void applyEntropy(ContainerSession* session, const std::uint8_t r[ENTROPY_BYTES]);
+// gatherEntropy, then applyEntropy: fresh salt, round counts and padding for
+// one save. Cannot fail.
+void generateParameters(ContainerSession* session);
 // The block size the writer uses for a payload of plainSize bytes.
 std::uint32_t chooseBlockSize(std::uint64_t plainSize);
 // The shuffle level a save uses for a text of textBytes bytes: 8388608 over
@@ -84,6 +93,13 @@ std::uint32_t chooseShuffleLevel(std::uint64_t textBytes);
 // True when the decrypted size in MiB, weighted by shuffleLevel + 1 and
 // rounded, is at most 1024: the work and memory an open may ask for.
 bool withinMemoryLimit(const ContainerHeader& header);
+
+// The largest text the editor and vtxt open: 128 MiB. A container whose text
+// is larger is refused before any password is asked for.
+inline constexpr std::uint32_t OPEN_SIZE_LIMIT = 0x8000000;
+// The test before a container is opened: plainSize at most OPEN_SIZE_LIMIT,
+// and withinMemoryLimit.
+bool withinOpenLimits(const ContainerHeader& header);
 
 // The largest text an open takes from a container: 1 GiB less one byte.
 inline constexpr std::uint32_t OPEN_TEXT_CAP = 0x3FFFFFFF;
@@ -96,10 +112,12 @@ bool hasWideEntryName(const ContainerHeader& header);
 // How an open sizes the buffer for the deciphered bytes of a container whose
 // header was read: unit 2 for a text container whose entry holds UTF-16, else
 // 1; capacity the capped plainSize rounded down to a multiple of the unit. The
-// buffer is allocated with capacity and two spare zero bytes.
+// buffer is allocated with capacity and two spare zero bytes; source tells
+// loadedBytesToText how to read what it holds.
 struct OpenBufferSize {
     std::uint32_t unit;
     std::uint32_t capacity;
+    LoadedSource source;
 };
 OpenBufferSize sizeOpenBuffer(const ContainerHeader& header, bool isTextContainer);
 // The bytes of text in that buffer after decryption, which leaves a short

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "cipher/payload.h"
+#include "cipher/key_setup.h"
+#include "container/payload.h"
 #include "container/verified_write.h"
 #include "platform/file_replacement.h"
 #include "platform/secure_wipe.h"
@@ -190,6 +191,16 @@ ResultCode saveContainerInto(ContainerSession* session, FileReplacement* output,
     return writeAndReplace(session, output, text, length, password);
 }
 
+ResultCode setupKey(ContainerSession* session, const char16_t* password)
+{
+    const ContainerHeader& header = session->header;
+    KeyParameters parameters = {header.cipherScheme, {}, header.mixRounds, header.scheduleRounds, header.stirRounds};
+    std::memcpy(parameters.salt, header.salt, sizeof parameters.salt);
+    setupCipherKey(&session->cipher, parameters, password);
+    wipeObject(parameters);
+    return session->result;
+}
+
 bool saveRefusedForHardLinks(const ContainerSession* session)
 {
     return session->result == RESULT_SAVE_FAILED && session->saveFailure == REPLACE_FAILURE_HARD_LINKS;
@@ -202,7 +213,7 @@ void teardownSession(ContainerSession* session)
     session->cipher.plainSum = plainSum;
     releaseBuffers(session);
     wipeObject(session->shortBlock);
-    session->bufferSize = 0;
+    session->buffers.bufferSize = 0;
     if (session->sourceFile != INVALID_FILE) {
         closeFile(session->sourceFile);
         session->sourceFile = INVALID_FILE;

@@ -3,9 +3,10 @@
 // and block buffers, and the operations that open, save and tear it down.
 #include <cstdint>
 
+#include "cipher/block_transform.h"
 #include "cipher/cipher_state.h"
 #include "container/container_header.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/file_replacement.h"
 #include "platform/platform.h"
 
@@ -14,10 +15,7 @@ struct ContainerSession {
     std::uint32_t generation;
     ContainerHeader header;
     CipherState cipher;
-    std::uint32_t bufferSize;
-    std::uint8_t* workBuffer;
-    std::uint8_t* shuffleBuffer;
-    std::uint32_t* shuffleIndex;
+    BlockBuffers buffers;
     std::uint8_t shortBlock[SHORT_TEXT_SIZE];
     FileHandle sourceFile;
     FileHandle targetFile;
@@ -68,6 +66,11 @@ bool saveRefusedForHardLinks(const ContainerSession* session);
 // verified write, whose check it is.)
 bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::uint64_t length,
                           const char16_t* password);
+// Keys both generators of session->cipher from password (NUL-terminated UTF-16,
+// null counts as empty; only its first 1024 units are looked at) and the
+// header's scheme, salt and round counts. Wipes every intermediate buffer;
+// allocates nothing, never fails, returns session->result unchanged.
+ResultCode setupKey(ContainerSession* session, const char16_t* password);
 // Wipes and frees the buffers, clears the cipher state (but plainSum) and
 // shortBlock, closes both files. Header, generation and result survive. Safe
 // to call again.

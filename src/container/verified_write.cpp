@@ -8,7 +8,7 @@
 
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/file_replacement.h"

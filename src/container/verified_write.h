@@ -6,7 +6,7 @@
 // written, so that a verified save takes little longer than an unverified one.
 #include <cstdint>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 struct ContainerSession;
 struct FileReplacement;

@@ -14,6 +14,7 @@
 #include "dialogs/password_dialogs.h"
 #include "jobs/document_jobs.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
 #include "text/text_encoding.h"
 
@@ -23,21 +24,14 @@ namespace {
 constexpr wchar_t OPEN_FILTER[] = L"Vellic Text (.vtxt)\0*.vtxt\0Plain Text (.txt)\0*.txt\0All Files\0*.*\0";
 constexpr wchar_t SAVE_FILTER[] = L"Vellic Text (.vtxt)\0*.vtxt\0";
 constexpr wchar_t CONTAINER_EXTENSION[] = L".vtxt";
-// A container larger than this is refused before any password is asked for.
-constexpr std::uint32_t OPEN_SIZE_LIMIT = 0x8000000;
 // What DialogBoxParamW gives for a password dialog that ended with OK, and
 // when the dialog could not be created at all.
 constexpr INT_PTR DIALOG_OK = 1;
 constexpr INT_PTR DIALOG_FAILED = -1;
 
-const char16_t* Text16(const wchar_t* text)
-{
-    return reinterpret_cast<const char16_t*>(text);
-}
-
 bool IsContainerExtension(const wchar_t* path)
 {
-    const char16_t* extension = fileExtension(Text16(path));
+    const char16_t* extension = fileExtension(text16(path));
     return equalsIgnoreCase(extension, u"vtxt") || equalsIgnoreCase(extension, u"kzx");
 }
 
@@ -76,9 +70,9 @@ void ProposeSaveName(AppState* app)
     wchar_t* name = app->requestedPath;
     std::memcpy(name, app->documentPath, sizeof app->requestedPath);
     name[PATH_DIALOG_CAPACITY - 1] = L'\0';
-    const char16_t* extension = fileExtension(Text16(name));
+    const char16_t* extension = fileExtension(text16(name));
     if (*extension != u'\0') {
-        const std::size_t dot = static_cast<std::size_t>(extension - Text16(name)) - 1;
+        const std::size_t dot = static_cast<std::size_t>(extension - text16(name)) - 1;
         if (dot + std::size(CONTAINER_EXTENSION) <= PATH_DIALOG_CAPACITY) {
             std::memcpy(name + dot, CONTAINER_EXTENSION, sizeof CONTAINER_EXTENSION);
         }
@@ -124,7 +118,7 @@ int OpenRequestedFile(AppState* app, int fromCommandLine)
 {
     ContainerSession* session = &app->containerSession;
     const bool containerName = IsContainerExtension(app->requestedPath);
-    openContainer(session, Text16(app->requestedPath));
+    openContainer(session, text16(app->requestedPath));
     teardownSession(session);  // closes the file; header and result stay
     const ResultCode result = session->result;
     if (result == RESULT_BAD_FORMAT || !containerName) {
@@ -134,8 +128,7 @@ int OpenRequestedFile(AppState* app, int fromCommandLine)
         finishJob(app, result);
         return 0;
     }
-    if (session->header.plainSizeHigh != 0 || session->header.plainSizeLow > OPEN_SIZE_LIMIT ||
-        !withinMemoryLimit(session->header)) {
+    if (!withinOpenLimits(session->header)) {
         finishJob(app, RESULT_LIMIT_EXCEEDED);
         return 0;
     }

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/view_settings.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -12,11 +13,6 @@ constexpr INT_PTR MESSAGE_OK = 1;
 constexpr INT_PTR MESSAGE_CLOSED = 2;
 // Longest message text measured for wrapping; longer ones are not shown whole anyway.
 constexpr int MESSAGE_TEXT_CAPACITY = 1024;
-
-const wchar_t* Wide(const char16_t* text)
-{
-    return reinterpret_cast<const wchar_t*>(text);
-}
 
 void ShowCentered(HWND dialog)
 {
@@ -28,8 +24,8 @@ INT_PTR OnMessageInit(HWND dialog, ResultCode code)
 {
     ResultText text{};
     if (LookupResultText(code, &text)) {
-        SetWindowTextW(dialog, Wide(text.title));
-        SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, Wide(text.message));
+        SetWindowTextW(dialog, wideText(text.title));
+        SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, wideText(text.message));
     }
     ShowCentered(dialog);
     return TRUE;
@@ -115,7 +111,7 @@ INT_PTR OnSaveChangesInit(HWND dialog)
     ResultText text{};
     LookupResultText(RESULT_ASK_SAVE, &text);
     SetWindowTextW(dialog, gApp->appName);
-    SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, Wide(text.message));
+    SetDlgItemTextW(dialog, IDC_MESSAGE_TEXT, wideText(text.message));
     ShowCentered(dialog);
     return TRUE;
 }

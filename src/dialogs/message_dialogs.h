@@ -4,7 +4,7 @@
 // Cancel).
 #include <windows.h>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 // Creation parameter: a ResultCode. Ends with 1 (OK) or 2 (Escape, close box).
 INT_PTR CALLBACK MessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -15,14 +15,17 @@
 #include "app/view_settings.h"
 #include "cipher/checksum.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "dialogs/message_dialogs.h"
 #include "dialogs/password_dialogs.h"
+#include "platform/locked_memory.h"
 #include "platform/platform.h"
 #include "platform/secure_wipe.h"
+#include "platform/wide_text.h"
 #include "resources/resource.h"
+#include "text/loaded_text.h"
 #include "text/text_encoding.h"
 
 namespace {
@@ -53,8 +56,6 @@ std::uint32_t makeJobToken(const AppState* app)
 
 // Plain files beyond this are loaded only as far as this.
 constexpr std::uint32_t PLAIN_READ_LIMIT = 8388608;
-// Every text buffer carries two spare zero bytes, so any decoding ends terminated.
-constexpr std::size_t SPARE_BYTES = 2;
 
 // The notice after a plain file was loaded in part: the bytes loaded, the file's size.
 constexpr const wchar_t* PARTIAL_LOAD_CAPTION = L"File Too Large";
@@ -68,61 +69,10 @@ constexpr const wchar_t* HARD_LINKS_TEXT =
     L"The file cannot be saved: it has other names (hard links), which would keep the old text and password. "
     L"Save it under a new name with Save As.";
 
-const char16_t* Text16(const wchar_t* text)
-{
-    return reinterpret_cast<const char16_t*>(text);
-}
-
-std::uint32_t CappedSize(std::uint64_t size)
-{
-    return size > OPEN_TEXT_CAP ? OPEN_TEXT_CAP : static_cast<std::uint32_t>(size);
-}
-
-// A zero-filled heap buffer that is wiped before it is freed, on every path.
-class WipedBuffer {
-public:
-    WipedBuffer() = default;
-    ~WipedBuffer()
-    {
-        release();
-    }
-    WipedBuffer(const WipedBuffer&) = delete;
-    WipedBuffer& operator=(const WipedBuffer&) = delete;
-
-    bool allocate(std::size_t size)
-    {
-        release();
-        bytes_ = static_cast<std::uint8_t*>(std::calloc(size, 1));
-        size_ = bytes_ != nullptr ? size : 0;
-        return bytes_ != nullptr;
-    }
-    void release()
-    {
-        if (bytes_ != nullptr) {
-            secureWipe(bytes_, size_);
-            std::free(bytes_);
-        }
-        bytes_ = nullptr;
-        size_ = 0;
-    }
-    std::uint8_t* bytes() const
-    {
-        return bytes_;
-    }
-    char16_t* units() const
-    {
-        return reinterpret_cast<char16_t*>(bytes_);
-    }
-
-private:
-    std::uint8_t* bytes_ = nullptr;
-    std::size_t size_ = 0;
-};
-
 // Hands the text to the edit control. False when the control refused it (it
 // could not make room) or did not take it whole: such a text must never be
 // taken for the file's.
-bool SendText(const AppState* app, const char16_t* text)
+bool sendText(const AppState* app, const char16_t* text)
 {
     const char16_t* shown = skipByteOrderMark(text);
     if (SendMessageW(app->editWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(shown)) == FALSE) {
@@ -132,23 +82,23 @@ bool SendText(const AppState* app, const char16_t* text)
     return static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow)) == length;
 }
 
-void ReportSynced(const AppState* app)
+void reportSynced(const AppState* app)
 {
     SendNotifyMessageW(app->mainWindow, WM_DOCUMENT_SYNCED, DOCUMENT_SYNCED_FLAG, 0);
 }
 
-void ReportDone(const AppState* app, ResultCode code)
+void reportDone(const AppState* app, ResultCode code)
 {
     SendNotifyMessageW(app->mainWindow, WM_JOB_DONE, app->jobToken, static_cast<LPARAM>(code));
 }
 
-void CopyPath(wchar_t (&target)[PATH_CAPACITY], const wchar_t (&source)[PATH_CAPACITY])
+void copyPath(wchar_t (&target)[PATH_CAPACITY], const wchar_t (&source)[PATH_CAPACITY])
 {
     std::memcpy(target, source, sizeof target);
 }
 
 // The typed password and hint become the document's.
-void RememberEnteredPassword(AppState* app)
+void rememberEnteredPassword(AppState* app)
 {
     wipeObject(app->rememberedPassword);
     std::memcpy(app->rememberedPassword.password, app->passwordEntry.password, sizeof app->passwordEntry.password);
@@ -156,92 +106,40 @@ void RememberEnteredPassword(AppState* app)
     PrepareDocumentLock(app, app->passwordEntry.password, app->passwordEntry.hint);
 }
 
-// Turns n bytes of unknown encoding in raw (n + 2 bytes, zero-filled) into
-// text: raw itself for UTF-16 and empty input, converted for 8-bit text. With
-// expandBreaks, bare LF becomes CR LF. Null text means RESULT_NOT_TEXT or
-// RESULT_OUT_OF_MEMORY as code says.
-const char16_t* DecodeUnknownText(WipedBuffer& raw, std::size_t n, bool expandBreaks, WipedBuffer& converted,
-                                  ResultCode* code)
-{
-    switch (detectEncoding(raw.bytes(), n)) {
-        case TEXT_EMPTY:
-            return raw.units();
-        case TEXT_BYTES: {
-            const std::size_t units = expandBreaks ? n + countBareLineFeeds(raw.bytes(), n) : n;
-            if (!converted.allocate(units * 2 + SPARE_BYTES)) {
-                *code = RESULT_OUT_OF_MEMORY;
-                return nullptr;
-            }
-            if (expandBreaks) {
-                expandLineBreaks(raw.bytes(), n, converted.units());
-            } else {
-                decodeUtf8(raw.bytes(), n, converted.units());
-            }
-            return converted.units();
-        }
-        case TEXT_UTF16BE:
-            swapByteOrder(raw.bytes(), n);
-            [[fallthrough]];
-        case TEXT_UTF16LE:
-            terminateUtf16(raw.bytes(), n);
-            repairSurrogates(raw.units());
-            return raw.units();
-        default:
-            *code = RESULT_NOT_TEXT;
-            return nullptr;
-    }
-}
-
 // The deciphering part of the open job, between unprotecting and protecting
 // the passwords. Loads the text and the document state on success.
-ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capacity, bool isTextContainer,
-                         std::uint32_t unit)
+ResultCode openEncrypted(AppState* app, LockedBuffer& buffer, const OpenBufferSize& size, bool isTextContainer)
 {
     ContainerSession* session = &app->containerSession;
-    if (openContainer(session, Text16(app->requestedPath)) != RESULT_OK) {
+    if (openContainer(session, text16(app->requestedPath)) != RESULT_OK) {
         return session->result;
     }
     if (!withinMemoryLimit(session->header)) {
         return RESULT_LIMIT_EXCEEDED;
     }
-    if (setupKey(session, Text16(app->passwordEntry.password)) != RESULT_OK) {
+    if (setupKey(session, text16(app->passwordEntry.password)) != RESULT_OK) {
         return session->result;
     }
-    decryptPayload(session, buffer.bytes(), capacity);
+    decryptPayload(session, buffer.data(), size.capacity);
     teardownSession(session);
     if (session->result != RESULT_OK) {
         return session->result;
     }
-    const std::uint32_t plainSize = CappedSize(headerPlainSize(session->header));
-    const std::size_t textLength = openedTextLength(session->header, capacity);
+    const std::uint32_t plainSize = cappedPlainSize(session->header);
+    const std::size_t textLength = openedTextLength(session->header, size.capacity);
 
-    WipedBuffer converted;
+    LockedBuffer converted;
     const char16_t* text = nullptr;
-    ResultCode code = RESULT_OK;
-    if (!isTextContainer) {
-        text = DecodeUnknownText(buffer, textLength, false, converted, &code);
-    } else if (textLength == 0) {
-        text = buffer.units();
-    } else if (unit == 1) {
-        if (!converted.allocate(textLength * 2 + SPARE_BYTES)) {
-            return RESULT_OUT_OF_MEMORY;
-        }
-        decodeUtf8(buffer.bytes(), textLength, converted.units());
-        text = converted.units();
-    } else {
-        terminateUtf16(buffer.bytes(), textLength);
-        repairSurrogates(buffer.units());
-        text = buffer.units();
-    }
-    if (text == nullptr) {
+    if (const ResultCode code = loadedBytesToText(&buffer, textLength, size.source, &converted, &text);
+        code != RESULT_OK) {
         return code;
     }
-    if (!SendText(app, text)) {
+    if (!sendText(app, text)) {
         return RESULT_OUT_OF_MEMORY;
     }
 
-    CopyPath(app->documentPath, app->requestedPath);
-    RememberEnteredPassword(app);
+    copyPath(app->documentPath, app->requestedPath);
+    rememberEnteredPassword(app);
     if (isTextContainer) {
         app->documentIsContainer = 1;
         if ((session->header.flags & HEADER_FLAG_SHORT_TEXT) != 0) {
@@ -257,33 +155,32 @@ ResultCode OpenEncrypted(AppState* app, WipedBuffer& buffer, std::uint32_t capac
         app->storedTextSize = 0;
         wipeObject(app->rememberedPassword);
     }
-    ReportSynced(app);
+    reportSynced(app);
     return RESULT_OK;
 }
 
-ResultCode ReadPlainFile(AppState* app, FileHandle file)
+ResultCode readPlainFile(AppState* app, FileHandle file)
 {
     std::uint64_t size = 0;
     if (!fileSize(file, &size)) {
         return RESULT_OPEN_FAILED;
     }
     const std::uint32_t n = size >= PLAIN_READ_LIMIT ? PLAIN_READ_LIMIT : static_cast<std::uint32_t>(size);
-    WipedBuffer raw;
-    if (!raw.allocate(std::size_t{n} + SPARE_BYTES)) {
+    LockedBuffer raw;
+    if (!raw.allocate(n)) {
         return RESULT_OUT_OF_MEMORY;
     }
     // Bytes that were not read stay zero; the count read is not needed.
     std::uint32_t got = 0;
-    if (!readFile(file, raw.bytes(), n, &got)) {
+    if (!readFile(file, raw.data(), n, &got)) {
         return RESULT_READ_FAILED;
     }
-    WipedBuffer converted;
-    ResultCode code = RESULT_OK;
-    const char16_t* text = DecodeUnknownText(raw, n, true, converted, &code);
-    if (text == nullptr) {
+    LockedBuffer converted;
+    const char16_t* text = nullptr;
+    if (const ResultCode code = loadedBytesToText(&raw, n, LOADED_PLAIN_FILE, &converted, &text); code != RESULT_OK) {
         return code;
     }
-    if (!SendText(app, text)) {
+    if (!sendText(app, text)) {
         return RESULT_OUT_OF_MEMORY;
     }
     app->documentIsContainer = 0;
@@ -298,13 +195,13 @@ ResultCode ReadPlainFile(AppState* app, FileHandle file)
         app->partialFileBytes = size;
         return RESULT_OK;
     }
-    CopyPath(app->documentPath, app->requestedPath);
-    ReportSynced(app);
+    copyPath(app->documentPath, app->requestedPath);
+    reportSynced(app);
     return RESULT_OK;
 }
 
 // Digits in groups of three, as "10,485,760".
-void FormatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
+void formatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
 {
     wchar_t digits[32];
     std::size_t count = 0;
@@ -324,12 +221,12 @@ void FormatCount(std::uint64_t value, wchar_t* out, std::size_t capacity)
 
 // The plain file just opened was cut to what the editor loads: the document
 // is new and changed, and the user learns how much of the file it holds.
-void ReportPartialLoad(AppState* app)
+void reportPartialLoad(AppState* app)
 {
     wchar_t loaded[32];
     wchar_t whole[32];
-    FormatCount(app->partialLoadBytes, loaded, std::size(loaded));
-    FormatCount(app->partialFileBytes, whole, std::size(whole));
+    formatCount(app->partialLoadBytes, loaded, std::size(loaded));
+    formatCount(app->partialFileBytes, whole, std::size(whole));
     app->partialLoadBytes = 0;
     app->partialFileBytes = 0;
     SendMessageW(app->editWindow, EM_SETMODIFY, TRUE, 0);
@@ -341,12 +238,12 @@ void ReportPartialLoad(AppState* app)
 
 // The failure under the title of its code; a save refused for hard links
 // says why in a text of its own.
-void ShowJobFailure(AppState* app, ResultCode code)
+void showJobFailure(AppState* app, ResultCode code)
 {
     ResultText text{};
     if (code == RESULT_SAVE_FAILED && saveRefusedForHardLinks(&app->containerSession) &&
         LookupResultText(code, &text)) {
-        ShowMessageText(app->mainWindow, reinterpret_cast<const wchar_t*>(text.title), HARD_LINKS_TEXT);
+        ShowMessageText(app->mainWindow, wideText(text.title), HARD_LINKS_TEXT);
         return;
     }
     ShowResultCode(app->mainWindow, code);
@@ -355,7 +252,7 @@ void ShowJobFailure(AppState* app, ResultCode code)
 #ifdef TARNWICK_FAULT_INJECTION
 std::atomic<int> refusedJobThreads{0};
 
-bool JobThreadRefused()
+bool jobThreadRefused()
 {
     int left = refusedJobThreads.load();
     while (left > 0 && !refusedJobThreads.compare_exchange_weak(left, left - 1)) {
@@ -363,7 +260,7 @@ bool JobThreadRefused()
     return left > 0;
 }
 #else
-constexpr bool JobThreadRefused()
+constexpr bool jobThreadRefused()
 {
     return false;
 }
@@ -389,7 +286,7 @@ int startJob(AppState* app, JobProcedure job)
     }
     app->jobToken = makeJobToken(app);
     unsigned threadId = 0;
-    const std::uintptr_t thread = JobThreadRefused() ? 0 : _beginthreadex(nullptr, 0, job, app, 0, &threadId);
+    const std::uintptr_t thread = jobThreadRefused() ? 0 : _beginthreadex(nullptr, 0, job, app, 0, &threadId);
     if (thread == 0) {
         finishJob(app, RESULT_THREAD_FAILED);
         return 0;
@@ -422,12 +319,12 @@ void finishJob(AppState* app, ResultCode code)
         WipeEditSlack(app->editWindow);
     }
     if (code != RESULT_OK) {
-        ShowJobFailure(app, code);
+        showJobFailure(app, code);
         if (app->commandLineOpen != 0) {
             app->pendingCommand = PENDING_CLOSE;
         }
     } else if (app->partialFileBytes != 0) {
-        ReportPartialLoad(app);
+        reportPartialLoad(app);
     }
     app->commandLineOpen = 0;
     replayPendingCommand(app);
@@ -439,27 +336,25 @@ unsigned __stdcall openEncryptedJob(void* argument)
 {
     auto* app = static_cast<AppState*>(argument);
     ContainerSession* session = &app->containerSession;
-    const bool isTextContainer = equalsIgnoreCase(fileExtension(Text16(app->requestedPath)), u"vtxt");
+    const bool isTextContainer = equalsIgnoreCase(fileExtension(text16(app->requestedPath)), u"vtxt");
     const OpenBufferSize size = sizeOpenBuffer(session->header, isTextContainer);
-    const std::uint32_t unit = size.unit;
-    const std::uint32_t capacity = size.capacity;
 
     ResultCode code = RESULT_OK;
-    WipedBuffer buffer;
-    if (!buffer.allocate(std::size_t{capacity} + SPARE_BYTES)) {
+    LockedBuffer buffer;
+    if (!buffer.allocate(size.capacity)) {
         teardownSession(session);
-        ReportDone(app, RESULT_OUT_OF_MEMORY);
+        reportDone(app, RESULT_OUT_OF_MEMORY);
         return 0;
     }
     if (UnprotectPasswords(app) == 0) {
         code = RESULT_MEMORY_PROTECT_FAILED;
     } else {
-        code = OpenEncrypted(app, buffer, capacity, isTextContainer, unit);
+        code = openEncrypted(app, buffer, size, isTextContainer);
         ProtectRememberedPassword(app);
     }
     teardownSession(session);
     buffer.release();
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }
 
@@ -471,37 +366,37 @@ unsigned __stdcall saveJob(void* argument)
     ResultCode code = RESULT_OK;
     {
         const auto count = static_cast<std::size_t>(GetWindowTextLengthW(app->editWindow));
-        WipedBuffer wide;
-        WipedBuffer utf8;
-        if (!wide.allocate(2 * count + SPARE_BYTES) || !utf8.allocate(4 * count + 1)) {
+        LockedBuffer wide;
+        LockedBuffer utf8;
+        if (!wide.allocate(2 * (count + 1)) || !utf8.allocate(4 * count + 1)) {
             teardownSession(session);
             code = RESULT_OUT_OF_MEMORY;
         } else {
-            SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.bytes()));
-            const std::size_t bytes = encodeUtf8(wide.units(), utf8.bytes());
+            SendMessageW(app->editWindow, WM_GETTEXT, count + 1, reinterpret_cast<LPARAM>(wide.data()));
+            const std::size_t bytes = encodeUtf8(wide.units(), utf8.data());
             const std::uint32_t level = chooseShuffleLevel(bytes - 1);
             if (UnprotectPasswords(app) == 0) {
                 code = RESULT_MEMORY_PROTECT_FAILED;
             } else {
                 if (app->quickSave != 0) {
-                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->documentPath),
-                                         Text16(app->rememberedPassword.password), Text16(app->rememberedPassword.hint),
+                    code = saveContainer(session, utf8.data(), bytes - 1, text16(app->documentPath),
+                                         text16(app->rememberedPassword.password), text16(app->rememberedPassword.hint),
                                          level);
                 } else {
-                    code = saveContainer(session, utf8.bytes(), bytes - 1, Text16(app->requestedPath),
-                                         Text16(app->passwordEntry.password), Text16(app->passwordEntry.hint), level);
+                    code = saveContainer(session, utf8.data(), bytes - 1, text16(app->requestedPath),
+                                         text16(app->passwordEntry.password), text16(app->passwordEntry.hint), level);
                     if (code == RESULT_OK) {
-                        CopyPath(app->documentPath, app->requestedPath);
-                        RememberEnteredPassword(app);
+                        copyPath(app->documentPath, app->requestedPath);
+                        rememberEnteredPassword(app);
                     }
                 }
                 if (code == RESULT_OK) {
                     app->documentIsContainer = 1;
-                    app->storedTextSize = static_cast<std::int32_t>(CappedSize(headerPlainSize(session->header)));
+                    app->storedTextSize = static_cast<std::int32_t>(cappedPlainSize(session->header));
                     if (app->storedTextSize < QUICK_SAVE_MIN_SIZE) {
                         wipeObject(app->rememberedPassword);
                     }
-                    ReportSynced(app);
+                    reportSynced(app);
                 }
                 ProtectRememberedPassword(app);
             }
@@ -513,7 +408,7 @@ unsigned __stdcall saveJob(void* argument)
         app->commandLineOpen = 0;
     }
     SendMessageW(app->editWindow, EM_SETREADONLY, FALSE, 0);
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }
 
@@ -523,11 +418,11 @@ unsigned __stdcall openPlainJob(void* argument)
     app->partialLoadBytes = 0;
     app->partialFileBytes = 0;
     ResultCode code = RESULT_OPEN_FAILED;
-    const FileHandle file = openFileForRead(Text16(app->requestedPath));
+    const FileHandle file = openFileForRead(text16(app->requestedPath));
     if (file != INVALID_FILE) {
-        code = ReadPlainFile(app, file);
+        code = readPlainFile(app, file);
         closeFile(file);
     }
-    ReportDone(app, code);
+    reportDone(app, code);
     return 0;
 }

@@ -3,7 +3,7 @@
 // run it, and end it on the user-interface thread.
 #include <cstdint>
 
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 struct AppState;
 struct ContainerHeader;

@@ -1,3 +1,2 @@
-# Result codes belong to the portable core; the document jobs are Windows-only.
-set(RESULT_SOURCES jobs/result_codes.cpp)
+# The editor's document jobs: open and save on a worker thread (Windows only).
 set(JOBS_SOURCES jobs/document_jobs.cpp)

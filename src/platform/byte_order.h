@@ -9,6 +9,12 @@ inline std::uint16_t loadLe16(const std::uint8_t* p)
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
+// The one big-endian reading: the entropy's round counts come in big-endian pairs.
+inline std::uint32_t loadBe16(const std::uint8_t* p)
+{
+    return (static_cast<std::uint32_t>(p[0]) << 8) | p[1];
+}
+
 inline std::uint32_t loadLe32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |

@@ -7,13 +7,9 @@
 #include "platform/file_replacement.h"
 #include "platform/file_replacement_parts.h"
 #include "platform/system_path.h"
+#include "platform/wide_text.h"
 
 namespace {
-
-const wchar_t* widePath(const char16_t* path)
-{
-    return reinterpret_cast<const wchar_t*>(path);
-}
 
 HANDLE handleOf(FileHandle file)
 {
@@ -41,7 +37,7 @@ FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info)
 // Opens what path leads to (links followed) only to ask about it.
 HANDLE openToQuery(const char16_t* path, DWORD flags)
 {
-    return CreateFileW(widePath(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    return CreateFileW(wideText(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
@@ -91,7 +87,7 @@ bool resolveReplacementTarget(FileReplacement* replacement, const char16_t* path
     if (!isWellFormedUtf16(path)) {
         return fail(replacement, REPLACE_FAILURE_BAD_NAME, ERROR_INVALID_NAME);
     }
-    const DWORD attributes = GetFileAttributesW(widePath(path));
+    const DWORD attributes = GetFileAttributesW(wideText(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
@@ -105,7 +101,7 @@ bool resolveReplacementTarget(FileReplacement* replacement, const char16_t* path
         ++units;
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        replacement->target = copyOf(reinterpret_cast<const wchar_t*>(path), units);
+        replacement->target = copyOf(wideText(path), units);
         return replacement->target != nullptr || fail(replacement, REPLACE_FAILURE_SYSTEM, ERROR_OUTOFMEMORY);
     }
     const HANDLE handle = openToQuery(path, 0);
@@ -135,9 +131,8 @@ bool resolveReplacementTarget(FileReplacement* replacement, const char16_t* path
     replacement->targetExisted = true;
     // A link is written through: the file it leads to is replaced, under the
     // name the system gives it; any other name is kept as the user gave it.
-    replacement->target = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                              ? finalPathOf(handle)
-                              : copyOf(reinterpret_cast<const wchar_t*>(path), units);
+    replacement->target =
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? finalPathOf(handle) : copyOf(wideText(path), units);
     const DWORD error = GetLastError();
     CloseHandle(handle);
     return replacement->target != nullptr || fail(replacement, REPLACE_FAILURE_SYSTEM, error);
@@ -152,7 +147,7 @@ FileHandle createExclusiveFile(const char16_t* path, bool* exists, std::uint32_t
     }
     // Shared for reading (a second handle reads it back while it is written)
     // and for deletion (an interrupted run removes it while it is open).
-    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    const HANDLE handle = CreateFileW(wideText(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -172,7 +167,7 @@ bool applyReplacementMode(FileReplacement*)
 
 bool identifyName(const char16_t* path, FileIdentity* identity)
 {
-    const DWORD attributes = GetFileAttributesW(widePath(path));
+    const DWORD attributes = GetFileAttributesW(wideText(path));
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
@@ -192,8 +187,8 @@ bool identifyName(const char16_t* path, FileIdentity* identity)
 
 bool moveIntoPlace(FileReplacement* replacement)
 {
-    const wchar_t* source = widePath(replacement->temporary);
-    const wchar_t* target = widePath(replacement->target);
+    const wchar_t* source = wideText(replacement->temporary);
+    const wchar_t* target = wideText(replacement->target);
     if ((replacement->flags & REPLACE_KEEP_EXISTING) != 0) {
         if (MoveFileExW(source, target, MOVEFILE_WRITE_THROUGH) == FALSE) {
             const DWORD error = GetLastError();
@@ -232,7 +227,7 @@ FileHandle reopenForRead(FileHandle file, const char16_t* path)
     if (!isWellFormedUtf16(path)) {
         return INVALID_FILE;
     }
-    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+    const HANDLE handle = CreateFileW(wideText(path), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }

@@ -32,6 +32,27 @@ bool pathExists(const char16_t* path);
 // exists, else MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 // rename and a directory fsync on Linux. On failure the target is untouched.
 bool replaceFile(const char16_t* target, const char16_t* source);
+// GetFileAttributesW / stat: true when path names a directory.
+bool pathIsDirectory(const char16_t* path);
+// The current position of an open file (for progress); 0 when unknown. Only
+// a query (NtQueryInformationFile / lseek by 0): moving the pointer could race
+// with the reads of another thread.
+std::uint64_t filePosition(FileHandle file);
+// The terminal a prompt talks to whatever the standard streams are: on
+// Windows the console's input (CreateFileW "CONIN$") or, for output, its
+// screen ("CONOUT$"); on Linux /dev/tty for both (O_RDWR | O_NOCTTY).
+// INVALID_FILE when there is none; closeFile ends it.
+FileHandle openTerminal(bool output);
+// A path in the system's own form (UTF-16 on Windows, bytes elsewhere), for
+// the one place that cannot convert: a handler of an interrupt.
+#ifdef _WIN32
+using NativePathChar = wchar_t;
+#else
+using NativePathChar = char;
+#endif
+// DeleteFileW / unlink of a path in the system's form, calling nothing else:
+// safe in a signal handler (no allocation, no fault injection).
+void deleteNativePath(const NativePathChar* path);
 // GetDiskFreeSpaceExW(directory): bytes free to the caller. An empty directory
 // means the current one. False when the query fails.
 bool diskFreeBytes(const char16_t* directory, std::uint64_t* freeToCaller);

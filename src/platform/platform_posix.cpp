@@ -34,17 +34,20 @@ int descriptorOf(FileHandle file)
     return static_cast<int>(file);
 }
 
-// Like WriteFile on a disk file: keep writing until the count is stored or a call fails.
-bool writeAll(int descriptor, const std::uint8_t* p, std::uint32_t count, std::uint32_t* written)
+// Like ReadFile and WriteFile on a disk file: calls move(done, left) until
+// count bytes are moved, a call moves none (the end of the file) or one fails
+// (an interrupted call is repeated). *moved gets the bytes moved.
+template <typename Move>
+bool moveAll(std::uint32_t count, std::uint32_t* moved, Move move)
 {
     std::uint32_t total = 0;
     while (total < count) {
-        const ssize_t n = ::write(descriptor, p + total, count - total);
+        const ssize_t n = move(total, count - total);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            *written = total;
+            *moved = total;
             return false;
         }
         if (n == 0) {
@@ -52,8 +55,14 @@ bool writeAll(int descriptor, const std::uint8_t* p, std::uint32_t count, std::u
         }
         total += static_cast<std::uint32_t>(n);
     }
-    *written = total;
+    *moved = total;
     return true;
+}
+
+bool writeAll(int descriptor, const std::uint8_t* p, std::uint32_t count, std::uint32_t* written)
+{
+    return moveAll(count, written,
+                   [&](std::uint32_t done, std::uint32_t left) { return ::write(descriptor, p + done, left); });
 }
 
 std::string directoryOf(const std::string& path)
@@ -148,27 +157,12 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t*
     }
     const bool corrupt = injectedFailure(FAULT_CORRUPT_READ);
     auto* p = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t total = 0;
-    // Like ReadFile on a disk file: keep reading until the count or the end of the file.
-    while (total < count) {
-        const ssize_t n = ::read(descriptorOf(file), p + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            *got = total;
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<std::uint32_t>(n);
+    const bool read = moveAll(
+        count, got, [&](std::uint32_t done, std::uint32_t left) { return ::read(descriptorOf(file), p + done, left); });
+    if (read && corrupt) {
+        flipOneBit(buffer, *got);
     }
-    *got = total;
-    if (corrupt) {
-        flipOneBit(buffer, total);
-    }
-    return true;
+    return read;
 }
 
 bool writeFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written)
@@ -224,6 +218,33 @@ bool deleteFile(const char16_t* path)
 {
     std::string name;
     return path != nullptr && systemPathOf(path, &name) && ::unlink(name.c_str()) == 0;
+}
+
+bool pathIsDirectory(const char16_t* path)
+{
+    std::string name;
+    struct stat info {};
+    return path != nullptr && systemPathOf(path, &name) && ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::uint64_t filePosition(FileHandle file)
+{
+    if (file == INVALID_FILE) {
+        return 0;
+    }
+    const off_t position = ::lseek(descriptorOf(file), 0, SEEK_CUR);
+    return position < 0 ? 0 : static_cast<std::uint64_t>(position);
+}
+
+FileHandle openTerminal(bool)
+{
+    const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    return terminal < 0 ? INVALID_FILE : terminal;
+}
+
+void deleteNativePath(const NativePathChar* path)
+{
+    ::unlink(path);
 }
 
 bool pathExists(const char16_t* path)

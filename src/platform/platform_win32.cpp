@@ -10,18 +10,13 @@
 #include "platform/file_replacement_parts.h"
 #include "platform/platform.h"
 #include "platform/system_path.h"
+#include "platform/wide_text.h"
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths are passed to the wide calls unchanged");
 static_assert(sizeof(MEMORYSTATUSEX) == sizeof(SystemSample::memoryStatus));
 static_assert(sizeof(SYSTEM_INFO) == sizeof(SystemSample::systemInfo));
 static_assert(sizeof(WINDOWINFO) == sizeof(SystemSample::windowInfo));
 
 namespace {
-
-const wchar_t* widePath(const char16_t* path)
-{
-    return reinterpret_cast<const wchar_t*>(path);
-}
 
 // A path with an unpaired surrogate names no file the user could have typed;
 // it is refused as a bad name before the system sees it.
@@ -55,7 +50,7 @@ FileHandle createNewFileSharing(const char16_t* path, DWORD share)
         return INVALID_FILE;
     }
     const HANDLE handle =
-        CreateFileW(widePath(path), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(wideText(path), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }
 
@@ -70,12 +65,12 @@ bool moveFile(const char16_t* source, const char16_t* target)
         SetLastError(ERROR_SHARING_VIOLATION);
         return false;
     }
-    return MoveFileExW(widePath(source), widePath(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(wideText(source), wideText(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool exists(const char16_t* path)
 {
-    return GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(wideText(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 // "<target>.~vtbakXXXXXXXX" beside the target, a name not in use.
@@ -124,16 +119,16 @@ bool replaceWithBackup(const char16_t* target, const char16_t* source, const cha
 {
     std::uint32_t error = 0;
     if (!injectedReplaceOutcome(&error)) {
-        return ReplaceFileW(widePath(target), widePath(source), widePath(backup), REPLACEFILE_IGNORE_MERGE_ERRORS,
+        return ReplaceFileW(wideText(target), wideText(source), wideText(backup), REPLACEFILE_IGNORE_MERGE_ERRORS,
                             nullptr, nullptr) != FALSE;
     }
     if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
         // The replaced file has moved to the backup name; the replacement
         // keeps its own name; nothing is at the target's.
-        MoveFileExW(widePath(target), widePath(backup), 0);
+        MoveFileExW(wideText(target), wideText(backup), 0);
     } else if (error == ERROR_FILE_NOT_FOUND) {
         // The target vanished before the call.
-        DeleteFileW(widePath(target));
+        DeleteFileW(wideText(target));
     }
     // ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_UNABLE_TO_MOVE_REPLACEMENT (with
     // a backup name) and every other error: both files keep their names.
@@ -156,7 +151,7 @@ bool settleFailedReplace(const char16_t* target, const char16_t* source, const c
     }
     // The new file is complete and was read back: it may take the name.
     if (exists(source) && moveFile(source, target)) {
-        DeleteFileW(widePath(backup));
+        DeleteFileW(wideText(backup));
         return true;
     }
     // Otherwise the old file goes back; if even that fails both files are
@@ -174,7 +169,7 @@ FileHandle openFileForRead(const char16_t* path)
     if (injectedFailure(FAULT_OPEN) || path == nullptr || refusedPath(path)) {
         return INVALID_FILE;
     }
-    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const HANDLE handle = CreateFileW(wideText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }
@@ -262,12 +257,60 @@ bool closeFile(FileHandle file)
 
 bool deleteFile(const char16_t* path)
 {
-    return path != nullptr && !refusedPath(path) && DeleteFileW(widePath(path)) != FALSE;
+    return path != nullptr && !refusedPath(path) && DeleteFileW(wideText(path)) != FALSE;
+}
+
+bool pathIsDirectory(const char16_t* path)
+{
+    if (path == nullptr || refusedPath(path)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(wideText(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::uint64_t filePosition(FileHandle file)
+{
+    if (file == INVALID_FILE) {
+        return 0;
+    }
+    struct PositionInformation {
+        LARGE_INTEGER offset;
+    };
+    struct StatusBlock {
+        void* status;
+        ULONG_PTR information;
+    };
+    using QueryFunction = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    if (query == nullptr) {
+        return 0;
+    }
+    StatusBlock block{};
+    PositionInformation position{};
+    const int filePositionInformation = 14;
+    if (query(handleOf(file), &block, &position, sizeof position, filePositionInformation) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(position.offset.QuadPart);
+}
+
+FileHandle openTerminal(bool output)
+{
+    const HANDLE terminal = CreateFileW(output ? L"CONOUT$" : L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    return terminal == INVALID_HANDLE_VALUE ? INVALID_FILE : reinterpret_cast<FileHandle>(terminal);
+}
+
+void deleteNativePath(const NativePathChar* path)
+{
+    DeleteFileW(path);
 }
 
 bool pathExists(const char16_t* path)
 {
-    return path != nullptr && !refusedPath(path) && GetFileAttributesW(widePath(path)) != INVALID_FILE_ATTRIBUTES;
+    return path != nullptr && !refusedPath(path) && GetFileAttributesW(wideText(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool replaceFile(const char16_t* target, const char16_t* source)
@@ -280,7 +323,7 @@ bool replaceWithRecovery(const char16_t* target, const char16_t* source)
     if (target == nullptr || source == nullptr || refusedPath(target) || refusedPath(source)) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(widePath(target));
+    const DWORD attributes = GetFileAttributesW(wideText(target));
     // A directory is never replaced by a file; not every implementation of
     // ReplaceFileW refuses it by itself.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -295,7 +338,7 @@ bool replaceWithRecovery(const char16_t* target, const char16_t* source)
     const DWORD kept =
         attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (kept != 0) {
-        SetFileAttributesW(widePath(source), kept);
+        SetFileAttributesW(wideText(source), kept);
     }
     BackupName backup;
     if (!makeBackupName(target, &backup)) {
@@ -306,7 +349,7 @@ bool replaceWithRecovery(const char16_t* target, const char16_t* source)
     // backup name, no failure of ReplaceFileW leaves the old file nowhere:
     // it is at the target's name or at the backup name.
     if (replaceWithBackup(target, source, backup.path)) {
-        DeleteFileW(widePath(backup.path));
+        DeleteFileW(wideText(backup.path));
         return true;
     }
     const DWORD error = GetLastError();
@@ -321,7 +364,7 @@ bool diskFreeBytes(const char16_t* directory, std::uint64_t* freeToCaller)
     if (injectedFreeSpace(directory, &succeeded, freeToCaller)) {
         return succeeded;
     }
-    const wchar_t* name = (directory == nullptr || directory[0] == 0) ? nullptr : widePath(directory);
+    const wchar_t* name = (directory == nullptr || directory[0] == 0) ? nullptr : wideText(directory);
     ULARGE_INTEGER available;
     if (GetDiskFreeSpaceExW(name, &available, nullptr, nullptr) == FALSE) {
         return false;
@@ -425,7 +468,7 @@ FileHandle openFileBesideWriter(const char16_t* path)
         return INVALID_FILE;
     }
     // The writer's handle holds write access, which a reader must share.
-    const HANDLE handle = CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE handle = CreateFileW(wideText(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return handle == INVALID_HANDLE_VALUE ? INVALID_FILE : fileOf(handle);
 }

@@ -5,7 +5,8 @@ set(PLATFORM_SOURCES
     platform/fault_injection.cpp
     platform/system_path.cpp
     platform/locked_memory.cpp
-    platform/file_replacement.cpp)
+    platform/file_replacement.cpp
+    platform/result_codes.cpp)
 if(WIN32)
     list(APPEND PLATFORM_SOURCES platform/platform_win32.cpp platform/file_replacement_win32.cpp)
 else()

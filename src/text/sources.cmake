@@ -1,1 +1,1 @@
-set(TEXT_SOURCES text/text_encoding.cpp)
+set(TEXT_SOURCES text/text_encoding.cpp text/loaded_text.cpp)

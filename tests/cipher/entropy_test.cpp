@@ -10,7 +10,7 @@
 #include "cipher/checksum.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "platform/byte_order.h"
 #include "platform/platform.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cipher/key_setup.h"
-#include "cipher/session_fixture.h"
+#include "container/session_fixture.h"
 #include "container/container_session.h"
 #include "support/hex.h"
 #include "support/test_support.h"

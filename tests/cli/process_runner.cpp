@@ -202,8 +202,13 @@ ProcessResult runVtxt(const std::vector<std::string>& args, const ProcessOptions
     if (!options.outputFile.empty()) {
         outFile = open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
+    // A child that refuses its input and exits before reading it closes the
+    // pipe under the writes below: that must be EPIPE here, not a signal that
+    // ends the test process. The child gets the default back.
+    std::signal(SIGPIPE, SIG_IGN);
     const pid_t child = fork();
     if (child == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
         // A session of its own: without a terminal given here, the child has none.
         setsid();
         if (!options.terminalAnswers.empty()) {

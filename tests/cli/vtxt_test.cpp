@@ -24,7 +24,7 @@
 #include "cipher/checksum.h"
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "support/json_string.h"
 #include "cli/process_runner.h"
 #include "container/container_session.h"

@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_session.h"
-#include "platform/fault_injection.h"
 #include "platform/fault_injection.h"
 #include "support/test_support.h"
 
@@ -168,10 +167,10 @@ TEST_F(ContainerSessionTest, TeardownTwiceKeepsHeaderAndClosesFiles)
 
     EXPECT_EQ(session->sourceFile, INVALID_FILE);
     EXPECT_EQ(session->targetFile, INVALID_FILE);
-    EXPECT_EQ(session->workBuffer, nullptr);
-    EXPECT_EQ(session->shuffleBuffer, nullptr);
-    EXPECT_EQ(session->shuffleIndex, nullptr);
-    EXPECT_EQ(session->bufferSize, 0u);
+    EXPECT_EQ(session->buffers.workBuffer, nullptr);
+    EXPECT_EQ(session->buffers.shuffleBuffer, nullptr);
+    EXPECT_EQ(session->buffers.shuffleIndex, nullptr);
+    EXPECT_EQ(session->buffers.bufferSize, 0u);
     EXPECT_EQ(session->cipher.plainSum, 0xABCD1234u);
     EXPECT_EQ(session->cipher.tableMask, 0u);
     EXPECT_TRUE(std::all_of(std::begin(session->cipher.keyTable), std::end(session->cipher.keyTable),
@@ -206,7 +205,7 @@ TEST_F(ContainerSessionTest, SavedTextOpensAgain)
         ASSERT_EQ(save(text, path, u"secret \u00E9"), RESULT_OK) << size;
         EXPECT_EQ(session->header.plainSizeLow, size < 32 ? 32u : size);
         EXPECT_EQ(session->targetFile, INVALID_FILE);
-        EXPECT_EQ(session->workBuffer, nullptr);
+        EXPECT_EQ(session->buffers.workBuffer, nullptr);
         std::vector<std::uint8_t> back;
         ASSERT_EQ(load(path, u"secret \u00E9", &back), RESULT_OK) << size;
         EXPECT_EQ(back, text) << size;
@@ -377,7 +376,7 @@ protected:
         EXPECT_EQ(readBytes(target), oldFile) << context;
         EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
         EXPECT_EQ(session->targetFile, INVALID_FILE) << context;
-        EXPECT_EQ(session->workBuffer, nullptr) << context;
+        EXPECT_EQ(session->buffers.workBuffer, nullptr) << context;
     }
 
     std::string target;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cipher/container_writer.h"
+#include "container/container_writer.h"
 #include "dialogs/message_dialogs.h"
 #include "gui/document_fixture.h"
 #include "gui/window_hooks.h"

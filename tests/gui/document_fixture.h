@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gui/gui_harness.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& text);

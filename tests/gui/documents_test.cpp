@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "gui/document_fixture.h"

@@ -42,14 +42,14 @@ TEST(LockCipher, APasswordGivesTheSameSecretsUnderTheSameSetupOnly)
     LockSecrets again{};
     LockSecrets otherPassword{};
     LockSecrets otherSalt{};
-    deriveLockSecrets(u"pass word", FixedSetup(1), &first);
-    deriveLockSecrets(u"pass word", FixedSetup(1), &again);
-    deriveLockSecrets(u"pass Word", FixedSetup(1), &otherPassword);
-    deriveLockSecrets(u"pass word", FixedSetup(2), &otherSalt);
+    DeriveLockSecrets(u"pass word", FixedSetup(1), &first);
+    DeriveLockSecrets(u"pass word", FixedSetup(1), &again);
+    DeriveLockSecrets(u"pass Word", FixedSetup(1), &otherPassword);
+    DeriveLockSecrets(u"pass word", FixedSetup(2), &otherSalt);
     EXPECT_TRUE(SameSecrets(first, again));
-    EXPECT_TRUE(lockChecksEqual(first.check, again.check));
-    EXPECT_FALSE(lockChecksEqual(first.check, otherPassword.check));
-    EXPECT_FALSE(lockChecksEqual(first.check, otherSalt.check));
+    EXPECT_TRUE(LockChecksEqual(first.check, again.check));
+    EXPECT_FALSE(LockChecksEqual(first.check, otherPassword.check));
+    EXPECT_FALSE(LockChecksEqual(first.check, otherSalt.check));
     EXPECT_FALSE(SameSecrets(first, otherSalt));
     // The key is not the check over again.
     EXPECT_NE(std::memcmp(first.check, first.key, sizeof first.check), 0);
@@ -58,12 +58,12 @@ TEST(LockCipher, APasswordGivesTheSameSecretsUnderTheSameSetupOnly)
 TEST(LockCipher, EveryByteOfTheCheckCounts)
 {
     LockSecrets secrets{};
-    deriveLockSecrets(u"x", FixedSetup(3), &secrets);
+    DeriveLockSecrets(u"x", FixedSetup(3), &secrets);
     for (std::size_t k = 0; k < LOCK_CHECK_SIZE; ++k) {
         std::uint8_t changed[LOCK_CHECK_SIZE];
         std::memcpy(changed, secrets.check, sizeof changed);
         changed[k] ^= 0x80;
-        EXPECT_FALSE(lockChecksEqual(secrets.check, changed)) << k;
+        EXPECT_FALSE(LockChecksEqual(secrets.check, changed)) << k;
     }
 }
 
@@ -74,24 +74,24 @@ TEST_P(LockKeystream, UndoesItselfAndDependsOnKeyAndSalt)
     const std::size_t length = GetParam();
     const std::vector<std::uint8_t> plain = Text(length);
     LockSecrets secrets{};
-    deriveLockSecrets(u"pass word", FixedSetup(1), &secrets);
+    DeriveLockSecrets(u"pass word", FixedSetup(1), &secrets);
     std::vector<std::uint8_t> locked = plain;
-    applyLockKeystream(secrets.key, FixedSetup(9), locked.data(), length);
+    ApplyLockKeystream(secrets.key, FixedSetup(9), locked.data(), length);
     std::vector<std::uint8_t> otherSalt = plain;
-    applyLockKeystream(secrets.key, FixedSetup(10), otherSalt.data(), length);
+    ApplyLockKeystream(secrets.key, FixedSetup(10), otherSalt.data(), length);
     LockSecrets other{};
-    deriveLockSecrets(u"pass word!", FixedSetup(1), &other);
+    DeriveLockSecrets(u"pass word!", FixedSetup(1), &other);
     std::vector<std::uint8_t> otherKey = plain;
-    applyLockKeystream(other.key, FixedSetup(9), otherKey.data(), length);
+    ApplyLockKeystream(other.key, FixedSetup(9), otherKey.data(), length);
     if (length > 0) {
         EXPECT_NE(locked, plain);
         EXPECT_NE(locked, otherSalt);
         EXPECT_NE(locked, otherKey);
     }
-    applyLockKeystream(secrets.key, FixedSetup(9), locked.data(), length);
+    ApplyLockKeystream(secrets.key, FixedSetup(9), locked.data(), length);
     EXPECT_EQ(locked, plain);
     // The wrong key gives back something else.
-    applyLockKeystream(other.key, FixedSetup(9), otherSalt.data(), length);
+    ApplyLockKeystream(other.key, FixedSetup(9), otherSalt.data(), length);
     if (length > 0) {
         EXPECT_NE(otherSalt, plain);
     }
@@ -103,8 +103,8 @@ TEST(LockCipher, FreshSetupsDiffer)
 {
     LockKeySetup a{};
     LockKeySetup b{};
-    drawLockKeySetup(&a);
-    drawLockKeySetup(&b);
+    DrawLockKeySetup(&a);
+    DrawLockKeySetup(&b);
     EXPECT_NE(std::memcmp(a.salt, b.salt, sizeof a.salt), 0);
     EXPECT_GE(a.mixRounds, 0x4000u);
     EXPECT_GE(a.scheduleRounds, 0x2000u);

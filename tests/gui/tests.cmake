@@ -3,8 +3,8 @@ set(GUI_TESTS
     gui/gui_harness.cpp
     gui/document_fixture.cpp
     gui/window_hooks.cpp
-    cipher/container_writer.cpp
-    cipher/session_fixture.cpp
+    container/container_writer.cpp
+    container/session_fixture.cpp
     gui/about_dialog_test.cpp
     gui/commands_test.cpp
     gui/data_loss_test.cpp

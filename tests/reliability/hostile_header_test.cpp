@@ -13,7 +13,7 @@
 
 #include "child_process.h"
 #include "cipher/checksum.h"
-#include "jobs/result_codes.h"
+#include "platform/result_codes.h"
 #include "platform/byte_order.h"
 #include "support/test_support.h"
 

@@ -47,11 +47,6 @@ if(NOT WIN32)
     set_tests_properties(CrashConsistency.ThirtyKillsDuringReplacement PROPERTIES TIMEOUT 600)
 endif()
 
-# The editor's size-and-work limit lives with the Windows document jobs.
-if(WIN32)
-    tarnwick_add_gtest(reliability_limit_tests SOURCES reliability/memory_limit_test.cpp LIBS tarnwick_app version)
-endif()
-
 # The protections of the built programs, read from the files: vtxt on Linux,
 # tarnwick.exe and vtxt.exe under Wine.
 tarnwick_add_gtest(reliability_binary_tests SOURCES reliability/binary_hardening_test.cpp LIBS tarnwick_core)

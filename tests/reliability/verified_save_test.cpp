@@ -11,7 +11,7 @@
 
 #include "cipher/entropy.h"
 #include "cipher/key_setup.h"
-#include "cipher/payload.h"
+#include "container/payload.h"
 #include "container/container_header.h"
 #include "container/container_session.h"
 #include "platform/fault_injection.h"
@@ -177,7 +177,7 @@ TEST_P(CheckedSave, EveryFaultyCallFailsTheSaveAndKeepsTheOldDocument)
         EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"notes.vtxt"}) << context;
         EXPECT_EQ(session->targetFile, INVALID_FILE) << context;
         EXPECT_EQ(session->sourceFile, INVALID_FILE) << context;
-        EXPECT_EQ(session->workBuffer, nullptr) << context;
+        EXPECT_EQ(session->buffers.workBuffer, nullptr) << context;
     }
     resetFaults();
     EXPECT_TRUE(verify(target, oldText));

@@ -1,1 +1,1 @@
-set(TEXT_TESTS text/text_encoding_test.cpp)
+set(TEXT_TESTS text/text_encoding_test.cpp text/loaded_text_test.cpp)

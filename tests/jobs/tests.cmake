@@ -1,1 +1,0 @@
-set(RESULT_TESTS jobs/result_codes_test.cpp)
