@@ -1,6 +1,8 @@
 #include "cipher/key_setup.h"
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
 #include <cstring>
 
 #include "platform/locked_memory.h"
@@ -359,6 +361,51 @@ void foldDigest(const std::uint8_t* bytes, std::size_t length, std::uint32_t* wo
     }
 }
 
+namespace {
+
+// Locked scratch kept for the life of the process. Locking fresh pages for
+// every setup (map, lock, unlock, unmap) cost a fifth to a third of a small
+// key setup. A few slots, so that a save's writer and its check, which set up
+// keys at the same time, each find one; a slot is wiped after every use and
+// never freed, so no destructor runs at exit on whichever thread ends last.
+struct ScratchSlot {
+    std::atomic<bool> busy;
+    KeySetupScratch* scratch;
+};
+constexpr int SCRATCH_SLOTS = 4;
+ScratchSlot gScratchSlots[SCRATCH_SLOTS];
+
+// A slot's locked scratch, or null when every slot is taken or its pages
+// cannot be had (the caller then locks pages of its own).
+KeySetupScratch* leaseScratch(ScratchSlot** leased)
+{
+    *leased = nullptr;
+    for (ScratchSlot& slot : gScratchSlots) {
+        if (slot.busy.exchange(true, std::memory_order_acquire)) {
+            continue;
+        }
+        if (slot.scratch == nullptr) {
+            slot.scratch = static_cast<KeySetupScratch*>(allocateLockedPages(sizeof(KeySetupScratch), nullptr));
+        }
+        if (slot.scratch == nullptr) {
+            slot.busy.store(false, std::memory_order_release);
+            return nullptr;
+        }
+        *leased = &slot;
+        return slot.scratch;
+    }
+    return nullptr;
+}
+
+void returnScratch(ScratchSlot* slot)
+{
+    if (slot != nullptr) {
+        slot->busy.store(false, std::memory_order_release);
+    }
+}
+
+}  // namespace
+
 void setupCipherKey(CipherState* cipher, const KeyParameters& header, const char16_t* password)
 {
     CipherState& state = *cipher;
@@ -368,9 +415,14 @@ void setupCipherKey(CipherState* cipher, const KeyParameters& header, const char
 
     // The password's bytes and their digests: in locked memory where the
     // system gives it, else on the stack; wiped either way.
-    LockedRecord<KeySetupScratch> lockedScratch;
+    ScratchSlot* leasedSlot = nullptr;
+    KeySetupScratch* pooled = leaseScratch(&leasedSlot);
+    std::optional<LockedRecord<KeySetupScratch>> lockedScratch;
+    if (pooled == nullptr) {
+        lockedScratch.emplace();
+    }
     KeySetupScratch stackScratch;
-    KeySetupScratch& scratch = lockedScratch ? *lockedScratch : stackScratch;
+    KeySetupScratch& scratch = pooled != nullptr ? *pooled : (*lockedScratch ? **lockedScratch : stackScratch);
     std::memset(&scratch, 0, sizeof scratch);
 
     const std::size_t passwordLength = encodePassword(password, scheme.passwordLimit, &scratch);
@@ -430,4 +482,5 @@ void setupCipherKey(CipherState* cipher, const KeyParameters& header, const char
     state.keyJ = j;
 
     wipeObject(scratch);
+    returnScratch(leasedSlot);
 }
