@@ -7,7 +7,7 @@ set(VTXT_LIBRARY_SOURCES
     cli/cli_console.cpp
     cli/cli_document.cpp
     cli/cli_files.cpp
-    cli/cli_inspect.cpp
+    cli/cli_examine.cpp
     cli/cli_memory.cpp
     cli/cli_password.cpp
     cli/cli_password_line.cpp
