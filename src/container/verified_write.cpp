@@ -142,6 +142,25 @@ ResultCode readBack(ContainerSession* check, FileHandle file, const char16_t* pa
     return decryptPayloadPaced(check, pacing);
 }
 
+// The check's session holds a key schedule of the new password: in locked
+// memory where the system gives it, else on the stack, wiped either way.
+struct CheckSession {
+    LockedRecord<ContainerSession> locked;
+    ContainerSession fallback;
+    ContainerSession& session;
+
+    CheckSession() : session(locked ? *locked : fallback)
+    {
+        initSession(&session);
+    }
+    ~CheckSession()
+    {
+        wipeObject(fallback);
+    }
+    CheckSession(const CheckSession&) = delete;
+    CheckSession& operator=(const CheckSession&) = delete;
+};
+
 // Whether the check that ended with code found exactly the length bytes of
 // text; then closes the check's file (a failed close fails the check too, to
 // the end strict), wipes and tears the check down.
@@ -176,12 +195,8 @@ ResultCode writeVerifiedContainer(ContainerSession* session, FileReplacement* ou
     readBehind.file = output->file;
     readBehind.writeBackFrom = 0;
     const PayloadPacing pacing = pacingOf(&readBehind);
-    // The check holds a key schedule of the new password: in locked memory
-    // where the system gives it, else on the stack, wiped either way.
-    LockedRecord<ContainerSession> locked;
-    ContainerSession fallback;
-    ContainerSession& check = locked ? *locked : fallback;
-    initSession(&check);
+    CheckSession checkSession;
+    ContainerSession& check = checkSession.session;
     ResultCode checkCode = RESULT_OK;
     // Read through a handle on the file itself, never by its name.
     const FileHandle readBackFile = openReplacementForRead(output);
@@ -237,7 +252,6 @@ ResultCode writeVerifiedContainer(ContainerSession* session, FileReplacement* ou
     // driver that loses or changes data, a fault in the writer): the old
     // document is replaced only by one proven to hold this text.
     const bool agrees = concludeCheck(&check, checkCode, readBehind.comparison);
-    wipeObject(fallback);
     if (code == RESULT_OK && !agrees) {
         code = fail(session, RESULT_WRITE_FAILED);
     }
@@ -257,12 +271,9 @@ bool verifySavedContainer(const char16_t* path, const std::uint8_t* text, std::u
     readBehind.writeBackFrom = 0;
     // A file written before: all of it is there to read.
     readBehind.written.advance(UINT64_MAX);
-    LockedRecord<ContainerSession> locked;
-    ContainerSession fallback;
-    ContainerSession& check = locked ? *locked : fallback;
-    initSession(&check);
+    CheckSession checkSession;
+    ContainerSession& check = checkSession.session;
     const ResultCode code = readBack(&check, file, password, pacingOf(&readBehind));
     const bool agrees = concludeCheck(&check, code, readBehind.comparison);
-    wipeObject(fallback);
     return agrees;
 }
