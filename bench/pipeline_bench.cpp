@@ -21,6 +21,7 @@
 #include <map>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(__unix__)
@@ -103,9 +104,15 @@ void BM_Bound(benchmark::State& state)
 
 // The bound timed next to a figure's iterations: this machine's speed drifts
 // within seconds, so only a bound taken beside the figure divides out the
-// phase the figure ran in.
+// phase the figure ran in. For a two-processor figure it also times two
+// chains at once, one on each of two threads, beside each sample: what the
+// second processor gave in that phase. A virtual machine whose two
+// processors share one core, or a busy host, shows there as a slowdown that
+// no two-thread figure can escape.
 class PairedBound {
 public:
+    explicit PairedBound(bool pairs) : pairs_(pairs) {}
+
     // Times the bound for about as many steps as the figure takes, within
     // limits that keep a sample a few milliseconds long.
     void sample(double figureSteps)
@@ -118,9 +125,18 @@ public:
         loop_.run(steps);
         const auto stop = Clock::now();
         const double cpu = processCpuSeconds() - cpuStart;
-        wallPerStep_ += std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(steps);
+        const double wall = std::chrono::duration<double, std::nano>(stop - start).count();
+        wallPerStep_ += wall / static_cast<double>(steps);
         cpuPerStep_ += cpu * 1e9 / static_cast<double>(steps);
         ++samples_;
+        if (pairs_) {
+            const auto pairStart = Clock::now();
+            std::thread beside([&] { besideLoop_.run(steps); });
+            loop_.run(steps);
+            beside.join();
+            const auto pairStop = Clock::now();
+            pairSlowdown_ += std::chrono::duration<double, std::nano>(pairStop - pairStart).count() / wall;
+        }
     }
 
     int samples() const
@@ -135,11 +151,20 @@ public:
     {
         return samples_ == 0 ? 0 : cpuPerStep_ / samples_;
     }
+    // Two chains at once against one alone, each timed beside the other; 0
+    // without pairs.
+    double pairSlowdown() const
+    {
+        return samples_ == 0 ? 0 : pairSlowdown_ / samples_;
+    }
 
 private:
+    bool pairs_;
     BoundLoop loop_;
+    BoundLoop besideLoop_;
     double wallPerStep_ = 0;
     double cpuPerStep_ = 0;
+    double pairSlowdown_ = 0;
     int samples_ = 0;
 };
 
@@ -150,7 +175,7 @@ private:
 // setup would leave each call to cold caches and branch predictors.
 class Timing {
 public:
-    explicit Timing(double steps) : steps_(steps) {}
+    explicit Timing(double steps, bool pairs = false) : steps_(steps), bound_(pairs) {}
 
     template <typename Operation>
     void time(benchmark::State& state, Operation operation)
@@ -194,6 +219,9 @@ public:
         state.counters["ratio"] = wallSeconds_ * 1e9 / iterations / (steps_ * bound_.wallPerStep());
         state.counters["cpu_ratio"] = cpuSeconds_ * 1e9 / iterations / (steps_ * bound_.cpuPerStep());
         state.counters["busiest_ratio"] = busiestSeconds_ * 1e9 / iterations / (steps_ * bound_.cpuPerStep());
+        if (bound_.pairSlowdown() > 0) {
+            state.counters["pair_slowdown"] = bound_.pairSlowdown();
+        }
     }
 
 private:
@@ -261,7 +289,8 @@ bool writeFileToOpen(benchmark::State& state, const Case& c, const std::vector<s
 
 Timing timingOf(const Case& c)
 {
-    return Timing(transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level)));
+    return Timing(transformSteps(static_cast<std::uint64_t>(c.bytes), static_cast<std::uint32_t>(c.level)),
+                  c.threads >= 2);
 }
 
 // Runs one iteration twice untimed before the timed ones, and then once per
@@ -416,6 +445,7 @@ struct Figure {
     double ratio = 0;
     double cpuRatio = 0;
     double busiestRatio = 0;
+    double pairSlowdown = 0;  // two bound chains at once against one; 0 for one-thread figures
     bool aggregate = false;
 };
 
@@ -454,6 +484,7 @@ public:
             figure.ratio = counterOf(run, "ratio");
             figure.cpuRatio = counterOf(run, "cpu_ratio");
             figure.busiestRatio = counterOf(run, "busiest_ratio");
+            figure.pairSlowdown = counterOf(run, "pair_slowdown");
             figure.aggregate = aggregate;
         }
     }
@@ -463,7 +494,7 @@ public:
         ConsoleReporter::Finalize();
         std::vector<double> perStep;
         for (const auto& [name, figure] : figures_) {
-            if (name.rfind("Bound", 0) == 0 && figure.steps > 0) {
+            if (name.rfind("Bound/", 0) == 0 && figure.steps > 0) {
                 perStep.push_back(figure.nanoseconds / figure.steps);
             }
         }
@@ -482,9 +513,12 @@ public:
             "would be with each thread on a processor of its own and nothing waited for, a figure\n"
             "that other work on the machine disturbs far less than the wall clock. Save is the\n"
             "verified save (temporary file, key setup, transform, the read-back check beside it,\n"
-            "flushes, replacement)\n");
-        std::printf("%-40s %12s %12s %12s %8s %9s %8s\n", "benchmark (bytes/level/threads)", "steps", "wall ms",
-                    "bound ms", "ratio", "cpu ratio", "busiest");
+            "flushes, replacement). pair (two-thread figures) = two bound chains run at once, one\n"
+            "on each processor, against one alone, timed beside the figure: near 1 the machine has\n"
+            "two processors to give; well above it they share a core or a busy host, and no\n"
+            "two-thread figure can keep its single-chain ratio.\n");
+        std::printf("%-40s %12s %12s %12s %8s %9s %8s %6s\n", "benchmark (bytes/level/threads)", "steps", "wall ms",
+                    "bound ms", "ratio", "cpu ratio", "busiest", "pair");
         for (const std::string& name : order_) {
             const Figure& figure = figures_[name];
             if (figure.steps <= 0 || figure.boundNs <= 0) {
@@ -493,9 +527,13 @@ public:
             std::string shortName = name.substr(0, name.find("/manual_time"));
             shortName = shortName.substr(0, shortName.find("/min_time"));
             shortName = shortName.substr(0, shortName.find("/iterations"));
-            std::printf("%-40s %12.0f %12.3f %12.3f %8.3f %9.3f %8.3f\n", shortName.c_str(), figure.steps,
+            std::printf("%-40s %12.0f %12.3f %12.3f %8.3f %9.3f %8.3f", shortName.c_str(), figure.steps,
                         figure.nanoseconds / 1e6, figure.steps * figure.boundNs / 1e6, figure.ratio, figure.cpuRatio,
                         figure.busiestRatio);
+            if (figure.pairSlowdown > 0) {
+                std::printf(" %6.3f", figure.pairSlowdown);
+            }
+            std::printf("\n");
         }
         printTargets();
 #if defined(__unix__)
@@ -511,7 +549,8 @@ private:
     void printTargets()
     {
         std::printf("\nTargets (ratio to the bound; a Save or Open at the level the save job picks for its size):\n");
-        std::printf("%-44s %8s %7s %4s %9s %7s %4s\n", "figure", "ratio", "target", "", "cpu ratio", "target", "");
+        std::printf("%-44s %8s %7s %4s %9s %7s %4s %6s\n", "figure", "ratio", "target", "", "cpu ratio", "target", "",
+                    "pair");
         const auto verdict = [](double value, double limit) { return value <= limit ? "ok" : "OVER"; };
         for (const std::string& name : order_) {
             const Figure& figure = figures_[name];
@@ -549,6 +588,9 @@ private:
                         verdict(figure.ratio, wallLimit));
             if (cpuLimit > 0) {
                 std::printf(" %9.3f %7.1f %4s", figure.cpuRatio, cpuLimit, verdict(figure.cpuRatio, cpuLimit));
+            }
+            if (figure.pairSlowdown > 0) {
+                std::printf(" %6.3f", figure.pairSlowdown);
             }
             std::printf("\n");
         }
