@@ -22,17 +22,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes patternText(std::size_t n)
-{
-    Bytes text(n);
-    std::uint32_t x = 12345;
-    for (std::size_t k = 0; k < n; ++k) {
-        x = x * 1664525u + 1013904223u;
-        text[k] = static_cast<std::uint8_t>(x >> 24);
-    }
-    return text;
-}
-
 // Three whole blocks and a short one, shuffled.
 ContainerPlan pacedPlan()
 {
@@ -40,7 +29,7 @@ ContainerPlan pacedPlan()
     plan.shuffleLevel = 3;
     plan.blockSize = 70000;
     plan.password = u"paced";
-    plan.text = patternText(3 * 70000 + 999);
+    plan.text = patternText(3 * 70000 + 999, 12345);
     return plan;
 }
 

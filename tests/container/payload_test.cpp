@@ -22,17 +22,6 @@
 
 namespace {
 
-std::vector<std::uint8_t> patternText(std::size_t n, std::uint32_t seed = 1)
-{
-    std::vector<std::uint8_t> text(n);
-    std::uint32_t x = seed;
-    for (std::size_t k = 0; k < n; ++k) {
-        x = x * 1103515245u + 12345u;
-        text[k] = static_cast<std::uint8_t>(x >> 16);
-    }
-    return text;
-}
-
 class PayloadFiles : public ::testing::Test {
 protected:
     void SetUp() override

@@ -50,17 +50,6 @@ void PrintTo(const ThreadParam& p, std::ostream* out)
     *out << p.c.name << " on " << p.threads << " thread(s)";
 }
 
-std::vector<std::uint8_t> patternText(std::size_t n, std::uint32_t seed)
-{
-    std::vector<std::uint8_t> text(n);
-    std::uint32_t x = seed;
-    for (std::size_t k = 0; k < n; ++k) {
-        x = x * 1664525u + 1013904223u;
-        text[k] = static_cast<std::uint8_t>(x >> 24);
-    }
-    return text;
-}
-
 ContainerPlan planFor(const ThreadCase& c)
 {
     ContainerPlan plan;

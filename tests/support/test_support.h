@@ -17,5 +17,8 @@ std::u16string toUtf16(const std::string& text);
 std::vector<std::uint8_t> readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool fileExists(const std::string& path);
+// n bytes of text in a fixed pseudo-random pattern, different for each seed,
+// for payloads whose every byte position must be told apart.
+std::vector<std::uint8_t> patternText(std::size_t n, std::uint32_t seed = 1);
 // Names of the entries of a directory (not . or ..).
 std::vector<std::string> listDirectory(const std::string& directory);
